@@ -1,0 +1,39 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace zuvo::sim {
+
+// Milliseconds since the simulated box was created. Virtual in unit tests (advanced by hand),
+// real in the programs.
+class IClock {
+public:
+    virtual ~IClock() = default;
+    virtual int64_t NowMs() const = 0;
+};
+
+class SteadyClock final : public IClock {
+public:
+    SteadyClock() : start_(std::chrono::steady_clock::now()) {}
+    int64_t NowMs() const override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+class VirtualClock final : public IClock {
+public:
+    int64_t NowMs() const override { return now_; }
+    void Advance(int64_t ms) { now_ += ms; }
+    void Set(int64_t ms) { now_ = ms; }
+
+private:
+    int64_t now_ = 0;
+};
+
+}  // namespace zuvo::sim
