@@ -9,7 +9,7 @@ namespace zuvo {
 // The event log's line operations, used by every piece of both programs. Each call builds
 // one line (two for LogLastError in the interface program) and appends it. Main thread only.
 class IEventLog {
-public:
+  public:
     virtual ~IEventLog() = default;
 
     virtual void LogMessage(std::string_view text) = 0;
@@ -39,7 +39,7 @@ enum class Verbose { kBox, kKeyer, kZuvo, kRtty };
 
 // The four verbose check boxes, read at the moment a line is written.
 class IVerbose {
-public:
+  public:
     virtual ~IVerbose() = default;
     virtual bool IsVerbose(Verbose category) const = 0;
 };

@@ -11,14 +11,14 @@ namespace zuvo {
 // The interface program's settings: typed reads and writes by section and key on the INI
 // file. No cache: every read goes to the file, every change is written at once.
 class SettingsStore {
-public:
+  public:
     SettingsStore(platform::IProfile& profile, std::string path)
         : profile_(profile), path_(std::move(path)) {}
 
     const std::string& Path() const { return path_; }
 
-    size_t ReadString(const char* section, const char* key, const char* defaultValue,
-                      char* buf, size_t size) const;
+    size_t ReadString(const char* section, const char* key, const char* defaultValue, char* buf,
+                      size_t size) const;
     // Caller's default when the key is missing or its value starts with "*".
     int ReadInt(const char* section, const char* key, int defaultValue) const;
     // True exactly when the value read starts with an upper-case "T".
@@ -28,7 +28,7 @@ public:
     void WriteInt(const char* section, const char* key, int value);
     void WriteBool(const char* section, const char* key, bool flag);
 
-private:
+  private:
     platform::IProfile& profile_;
     std::string path_;
 };

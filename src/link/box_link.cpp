@@ -20,8 +20,10 @@ bool IsCountedQuery(uint8_t code) {
         case box::kAux1:
         case box::kAux2:
         case box::kAux3:
-        case box::kAux4: return true;
-        default: return false;
+        case box::kAux4:
+            return true;
+        default:
+            return false;
     }
 }
 }  // namespace
@@ -62,8 +64,7 @@ bool BoxLink::OpenBox(const std::string& path) {
         core_.device.reset();
         return false;
     }
-    if (attributes.vendorId != box::kVendorId ||
-        attributes.productId != box::kProductApplication) {
+    if (attributes.vendorId != box::kVendorId || attributes.productId != box::kProductApplication) {
         core_.device.reset();
         return false;
     }

@@ -14,7 +14,7 @@ namespace zuvo {
 // The interface program's device link: finds the box at start-up and on arrival, sends the
 // connect query, writes box reports and runs the disconnect sequence.
 class BoxLink final : public IBoxSender {
-public:
+  public:
     BoxLink(platform::IHidSystem& hid, platform::IMessagePoster& poster, IEventLog& log,
             BoxState& state, ILinkEvents& events);
 
@@ -39,7 +39,7 @@ public:
 
     const std::string& DevicePath() const { return core_.DevicePath(); }
 
-private:
+  private:
     DeviceLinkCore core_;
     IEventLog& log_;
     BoxState& state_;

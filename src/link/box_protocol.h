@@ -102,11 +102,11 @@ inline constexpr uint16_t kReadErrorWord = 0xFFFF;
 // Connect queries, in the order each program sends them. Keyer Status comes last for the
 // interface program: its answer ends the connect query.
 inline constexpr std::array<uint8_t, 27> kInterfaceConnectQuery = {
-    0, 1, 2, 17, 24, 27, 25, 26, 22, 18, 84, 30, 31, 49, 51, 48, 50, 52, 53, 32, 33, 34, 35,
-    64, 65, 66, 16};
+    0,  1,  2,  17, 24, 27, 25, 26, 22, 18, 84, 30, 31, 49,
+    51, 48, 50, 52, 53, 32, 33, 34, 35, 64, 65, 66, 16};
 inline constexpr std::array<uint8_t, 28> kUtilityConnectQuery = {
-    0, 1, 2, 17, 27, 25, 26, 22, 16, 18, 84, 30, 31, 80, 81, 82, 83, 49, 48, 50, 51, 52, 53,
-    32, 33, 34, 35, 64};
+    0,  1,  2,  17, 27, 25, 26, 22, 16, 18, 84, 30, 31, 80,
+    81, 82, 83, 49, 48, 50, 51, 52, 53, 32, 33, 34, 35, 64};
 
 // The name of a code as the log lines give it ("Keyer Speed"), or nullptr for a code that
 // has no name.
@@ -116,8 +116,12 @@ const char* CommandName(uint8_t code);
 constexpr uint16_t ReportWord(uint8_t code, uint8_t value) {
     return static_cast<uint16_t>(code << 8 | value);
 }
-constexpr uint8_t WordCode(uint32_t word) { return static_cast<uint8_t>((word >> 8) & 0xFF); }
-constexpr uint8_t WordValue(uint32_t word) { return static_cast<uint8_t>(word & 0xFF); }
+constexpr uint8_t WordCode(uint32_t word) {
+    return static_cast<uint8_t>((word >> 8) & 0xFF);
+}
+constexpr uint8_t WordValue(uint32_t word) {
+    return static_cast<uint8_t>(word & 0xFF);
+}
 
 // Value encodings.
 constexpr uint8_t WeightFromPercent(int percent) {
@@ -126,7 +130,9 @@ constexpr uint8_t WeightFromPercent(int percent) {
 constexpr uint8_t PttTimeFromUnits(int tensOfMs) {
     return tensOfMs > 25 ? 255 : static_cast<uint8_t>(tensOfMs * 10);
 }
-constexpr uint8_t CompToByte(int comp) { return static_cast<uint8_t>(comp | 0x80); }
+constexpr uint8_t CompToByte(int comp) {
+    return static_cast<uint8_t>(comp | 0x80);
+}
 constexpr int CompFromByte(uint8_t value) {
     int c = value & 0x7F;
     return (c & 0x40) != 0 ? c - 0x80 : c;

@@ -6,7 +6,7 @@ namespace zuvo {
 
 // The one path by which the logic writes a box report.
 class IBoxSender {
-public:
+  public:
     virtual ~IBoxSender() = default;
     // Writes Report(0, code, value) (low bytes of each). With no box connected it logs the
     // program's refusal line, shows the disconnected view and returns false; a failed write

@@ -80,8 +80,8 @@ void DeviceLinkCore::ReadLoop(platform::IHidHandle* read, uint32_t generation,
             poster_.Post({platform::kMsgBoxReport, 0, buf[1] * 256 + buf[2], {}, generation});
         } else if (result.status == platform::HidReadStatus::kError) {
             if (!errorPosted) {
-                poster_.Post({platform::kMsgBoxReport, platform::GetLastError(), 0xFFFF, {},
-                              generation});
+                poster_.Post(
+                    {platform::kMsgBoxReport, platform::GetLastError(), 0xFFFF, {}, generation});
                 errorPosted = true;
             }
             // The main thread disconnects on the posted error; until it does, retry at a

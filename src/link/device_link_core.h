@@ -16,11 +16,11 @@ namespace zuvo {
 // The last 65-byte report read in the boot loader's mode; written by the device read
 // thread just before it posts, read by the main thread when it handles the post.
 class LastBootReport {
-public:
+  public:
     void Store(const uint8_t* data, size_t length);
     std::array<uint8_t, 65> Load() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::array<uint8_t, 65> data_{};
 };
@@ -29,7 +29,7 @@ private:
 // and the report write. The interface program's BoxLink and the utility's link add their
 // own search, open, refusal and disconnect steps around it.
 class DeviceLinkCore {
-public:
+  public:
     DeviceLinkCore(platform::IHidSystem& hid, platform::IMessagePoster& poster);
     ~DeviceLinkCore();
     DeviceLinkCore(const DeviceLinkCore&) = delete;
@@ -70,7 +70,7 @@ public:
     // late error from an earlier connection is not taken for the current one.
     uint32_t Generation() const { return generation_; }
 
-private:
+  private:
     void ReadLoop(platform::IHidHandle* read, uint32_t generation,
                   const std::atomic<bool>* wideReports, LastBootReport* lastReport);
 

@@ -8,7 +8,7 @@
 namespace zuvo {
 
 class IKeyerReports {
-public:
+  public:
     virtual ~IKeyerReports() = default;
     virtual void OnBoxKeyerControl() {}
     virtual void OnBoxKeyerAbort(uint8_t /*value*/) {}
@@ -20,7 +20,7 @@ public:
 };
 
 class ISwitchingReports {
-public:
+  public:
     virtual ~ISwitchingReports() = default;
     // One counted switching report arrived: pending box replies - 1, replies received + 1.
     virtual void CountBoxReply() {}
@@ -30,7 +30,7 @@ public:
 };
 
 class IRttyReports {
-public:
+  public:
     virtual ~IRttyReports() = default;
     virtual void CheckRttyStation() {}
     virtual void OnRttyStatusReport(uint8_t /*value*/) {}
@@ -39,7 +39,7 @@ public:
 // The main window as the report handler sees it: the controls and texts it sets. The view
 // also computes the status texts (ShowSpeed, ShowSwitchingStatus).
 class IBoxView {
-public:
+  public:
     virtual ~IBoxView() = default;
     virtual void ShowSpeed() {}
     virtual void ShowSwitchingStatus() {}
@@ -60,7 +60,7 @@ public:
 
 // What the link tells the rest of the interface program when a box comes and goes.
 class ILinkEvents {
-public:
+  public:
     virtual ~ILinkEvents() = default;
     // One connect-query Query whose answer is a counted switching report went out.
     virtual void CountSwitchingCommand() {}

@@ -19,7 +19,9 @@ inline constexpr uint32_t kErrorIoPending = 997;
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 inline constexpr uint32_t kErrnoFlag = 0x20000000u;
-constexpr uint32_t FromErrno(int err) { return kErrnoFlag | static_cast<uint32_t>(err); }
+constexpr uint32_t FromErrno(int err) {
+    return kErrnoFlag | static_cast<uint32_t>(err);
+}
 
 // The calling thread's last error, as GetLastError/SetLastError keep it: each thread has its
 // own slot, so the device read thread and the main thread never hide each other's errors.

@@ -28,7 +28,7 @@ struct HidReadResult {
 
 // One open handle of one HID device interface.
 class IHidHandle {
-public:
+  public:
     virtual ~IHidHandle() = default;
 
     // Main thread. False with the last error set when the attributes cannot be read.
@@ -52,7 +52,7 @@ public:
 
 // The machine's HID devices: enumeration, open, and arrival/removal notification.
 class IHidSystem {
-public:
+  public:
     virtual ~IHidSystem() = default;
 
     // Main thread. The paths of the present HID device interfaces, in enumeration order.

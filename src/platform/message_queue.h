@@ -37,7 +37,7 @@ struct Message {
 // Where read threads hand their items to the main thread. Post is thread-safe and never
 // blocks for long: it never waits for the main thread.
 class IMessagePoster {
-public:
+  public:
     virtual ~IMessagePoster() = default;
     virtual void Post(Message message) = 0;
 };
@@ -45,7 +45,7 @@ public:
 // Unbounded FIFO drained by the main thread in order. A front end that owns an event loop
 // (Qt) sets a notifier that wakes it; headless blocks in Wait; tests drain with TryGet.
 class MessageQueue final : public IMessagePoster {
-public:
+  public:
     void Post(Message message) override;
 
     // Returns false when nothing arrived within the timeout.
@@ -56,7 +56,7 @@ public:
     // Called (from the posting thread) after every Post. Set before any thread posts.
     void SetNotifier(std::function<void()> notifier) { notifier_ = std::move(notifier); }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Message> queue_;

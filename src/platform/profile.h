@@ -9,7 +9,7 @@ namespace zuvo::platform {
 // without regard to letter case; lines the writer does not touch (comments, other keys,
 // blank lines) kept as they are.
 class IProfile {
-public:
+  public:
     virtual ~IProfile() = default;
 
     // Copies the value (or the default, when the file, section or key is missing) into buf,

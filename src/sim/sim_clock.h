@@ -8,13 +8,13 @@ namespace zuvo::sim {
 // Milliseconds since the simulated box was created. Virtual in unit tests (advanced by hand),
 // real in the programs.
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual int64_t NowMs() const = 0;
 };
 
 class SteadyClock final : public IClock {
-public:
+  public:
     SteadyClock() : start_(std::chrono::steady_clock::now()) {}
     int64_t NowMs() const override {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -22,17 +22,17 @@ public:
             .count();
     }
 
-private:
+  private:
     std::chrono::steady_clock::time_point start_;
 };
 
 class VirtualClock final : public IClock {
-public:
+  public:
     int64_t NowMs() const override { return now_; }
     void Advance(int64_t ms) { now_ += ms; }
     void Set(int64_t ms) { now_ = ms; }
 
-private:
+  private:
     int64_t now_ = 0;
 };
 

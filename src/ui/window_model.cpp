@@ -4,7 +4,9 @@
 
 namespace zuvo {
 
-void WindowModel::Add(int id, Control control) { controls_[id] = std::move(control); }
+void WindowModel::Add(int id, Control control) {
+    controls_[id] = std::move(control);
+}
 
 const Control& WindowModel::Get(int id) const {
     auto it = controls_.find(id);
@@ -14,7 +16,9 @@ const Control& WindowModel::Get(int id) const {
     return it->second;
 }
 
-Control& WindowModel::Mutable(int id) { return const_cast<Control&>(Get(id)); }
+Control& WindowModel::Mutable(int id) {
+    return const_cast<Control&>(Get(id));
+}
 
 void WindowModel::Notify(int id) {
     if (observer_) {

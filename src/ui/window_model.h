@@ -21,7 +21,7 @@ struct Control {
 // exactly where it reads or sets a control; a front end observes it and, for a user change,
 // writes the new value and then calls the owner's OnControlChanged(id). Main thread only.
 class WindowModel {
-public:
+  public:
     // Called with the id of a control whose state changed, or kRefresh when the logic asks
     // the window to copy its bound values into the controls.
     using Observer = std::function<void(int id)>;
@@ -52,7 +52,7 @@ public:
 
     void SetObserver(Observer observer) { observer_ = std::move(observer); }
 
-private:
+  private:
     Control& Mutable(int id);
     void Notify(int id);
 

@@ -15,7 +15,7 @@ namespace zuvo::test {
 
 // Records every line as the interface program's event log would write it.
 class FakeEventLog : public IEventLog {
-public:
+  public:
     std::vector<std::string> lines;
 
     void LogMessage(std::string_view text) override { lines.emplace_back(text); }
@@ -54,14 +54,18 @@ public:
 
 // Verbose check boxes set by the test.
 class FakeVerbose : public IVerbose {
-public:
+  public:
     bool box = false, keyer = false, zuvo = false, rtty = false;
     bool IsVerbose(Verbose c) const override {
         switch (c) {
-            case Verbose::kBox: return box;
-            case Verbose::kKeyer: return keyer;
-            case Verbose::kZuvo: return zuvo;
-            case Verbose::kRtty: return rtty;
+            case Verbose::kBox:
+                return box;
+            case Verbose::kKeyer:
+                return keyer;
+            case Verbose::kZuvo:
+                return zuvo;
+            case Verbose::kRtty:
+                return rtty;
         }
         return false;
     }
@@ -70,7 +74,7 @@ public:
 // Records box commands; "connected" decides whether they count as written. Like the real
 // link, a send with no box logs the refusal line into the given log (if any).
 class FakeBoxSender : public IBoxSender {
-public:
+  public:
     explicit FakeBoxSender(IEventLog* log = nullptr) : log_(log) {}
     bool connected = true;
     std::vector<std::pair<uint8_t, uint8_t>> sent;
@@ -90,7 +94,7 @@ public:
     bool IsConnectedFlag() const override { return connected; }
     void Clear() { sent.clear(); }
 
-private:
+  private:
     IEventLog* log_;
 };
 

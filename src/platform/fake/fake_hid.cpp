@@ -8,7 +8,7 @@
 namespace zuvo::platform::fake {
 
 class FakeHidHandle final : public IHidHandle {
-public:
+  public:
     FakeHidHandle(FakeHidSystem& system, std::string path, HidAccess access)
         : system_(system), path_(std::move(path)), access_(access) {
         if (access_ == HidAccess::kRead) {
@@ -52,9 +52,8 @@ public:
     HidReadResult Read(uint8_t* buf, size_t length) override {
         std::unique_lock lock(system_.mutex_);
         auto& state = system_.devices_[path_];
-        system_.changed_.wait(lock, [&] {
-            return wakes_ > 0 || !state.device.present || !state.input.empty();
-        });
+        system_.changed_.wait(
+            lock, [&] { return wakes_ > 0 || !state.device.present || !state.input.empty(); });
         if (wakes_ > 0) {
             --wakes_;
             return {HidReadStatus::kWoken, 0};
@@ -78,7 +77,7 @@ public:
         system_.changed_.notify_all();
     }
 
-private:
+  private:
     FakeHidSystem& system_;
     std::string path_;
     HidAccess access_;

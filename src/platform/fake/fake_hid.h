@@ -15,7 +15,7 @@ namespace zuvo::platform::fake {
 // In-memory HID devices for unit tests. Reports the test pushes are read by the device read
 // thread; reports the logic writes are recorded. Thread-safe.
 class FakeHidSystem final : public IHidSystem {
-public:
+  public:
     struct Device {
         HidAttributes attributes;
         bool present = true;
@@ -41,7 +41,7 @@ public:
     bool RegisterDeviceNotifications(IMessagePoster& poster) override;
     IMessagePoster* NotificationPoster() const { return poster_; }
 
-private:
+  private:
     friend class FakeHidHandle;
     struct State {
         Device device;

@@ -8,14 +8,20 @@ namespace zuvo::platform::posix {
 
 uint32_t ErrorFromErrno(int err) {
     switch (err) {
-        case 0: return kErrorSuccess;
+        case 0:
+            return kErrorSuccess;
         case ENODEV:
-        case ENXIO: return kErrorDeviceNotConnected;
-        case EPIPE: return kErrorBrokenPipe;
-        default: return FromErrno(err);
+        case ENXIO:
+            return kErrorDeviceNotConnected;
+        case EPIPE:
+            return kErrorBrokenPipe;
+        default:
+            return FromErrno(err);
     }
 }
 
-void SetLastErrorFromErrno() { SetLastError(ErrorFromErrno(errno)); }
+void SetLastErrorFromErrno() {
+    SetLastError(ErrorFromErrno(errno));
+}
 
 }  // namespace zuvo::platform::posix

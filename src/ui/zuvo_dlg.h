@@ -1,0 +1,81 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "core/dialog_host.h"
+#include "core/settings_store.h"
+#include "link/box_link.h"
+#include "link/box_state.h"
+#include "link/report_handler.h"
+#include "link/report_sinks.h"
+#include "platform/hid.h"
+#include "platform/message_queue.h"
+#include "ui/event_log.h"
+#include "ui/main_window.h"
+
+namespace zuvo {
+
+// The interface program's main dialog: the composition root. It owns every piece, wires
+// them together through their interfaces and dispatches the posted messages to them. The
+// logic lives in the pieces.
+class CZuvoDlg final : public ILinkEvents {
+  public:
+    struct Environment {
+        platform::IHidSystem& hid;
+        platform::MessageQueue& queue;
+        SettingsStore& settings;
+        IDialogHost& dialogs;
+        std::string logFilePath;  // the event log file beside the settings file
+        // The pause after the closing Keyer Control; tests may shorten it.
+        std::function<void(std::chrono::milliseconds)> sleep;
+    };
+
+    explicit CZuvoDlg(Environment env);
+    ~CZuvoDlg() override;
+
+    // The dialog's initialisation: the whole start-up sequence, in order.
+    void OnInitDialog();
+    // One posted message, on the main thread.
+    void Dispatch(const platform::Message& message);
+    // The window's close command: Keyer Control 8, 100 ms, then every thread is stopped.
+    void OnClose();
+    bool Closed() const { return closed_; }
+
+    EventLog& Log() { return log_; }
+    MainWindow& Window() { return window_; }
+    BoxState& State() { return state_; }
+    BoxLink& Link() { return link_; }
+
+    // The disconnected look: box state fields, the switching counters and PTT sources, and
+    // the window.
+    void ResetBoxView();
+    void EnableBoxControls();
+
+    // ILinkEvents
+    void CountSwitchingCommand() override;
+    void OnBoxOpened() override;
+    void OnBoxNotConnected() override;
+    void OnDisconnecting() override;
+    void OnDisconnected() override;
+
+  private:
+    void LoadControlsFromSettings();
+
+    Environment env_;
+    EventLog log_;
+    BoxState state_;
+    MainWindow window_;
+    BoxLink link_;
+
+    // Pieces not built yet answer with the interfaces' default (do-nothing) bodies.
+    IKeyerReports keyerReports_;
+    ISwitchingReports switchingReports_;
+    IRttyReports rttyReports_;
+
+    ReportHandler reports_;
+    bool closed_ = false;
+};
+
+}  // namespace zuvo
