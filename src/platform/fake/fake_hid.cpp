@@ -86,7 +86,7 @@ class FakeHidHandle final : public IHidHandle {
 
 void FakeHidSystem::AddDevice(const std::string& path, Device device) {
     std::lock_guard lock(mutex_);
-    if (devices_.find(path) == devices_.end()) {
+    if (std::find(order_.begin(), order_.end(), path) == order_.end()) {
         order_.push_back(path);
     }
     devices_[path].device = device;
