@@ -1,1 +1,165 @@
-int main() { return 0; }
+// ZuvoBox: presents the box to contest loggers. Picks the platform (USB or the simulated
+// box) and the front end, then runs the main dialog until it is closed.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/single_instance.h"
+#include "generated/version.h"
+#include "platform/posix/hid_linux.h"
+#include "platform/posix/ini_profile.h"
+#include "platform/posix/instance_lock.h"
+#include "platform/posix/runtime_dir.h"
+#include "platform/posix/signal_watcher.h"
+#include "sim/sim_hid.h"
+#include "ui/zuvo_dlg.h"
+
+namespace {
+
+struct Options {
+    bool headless = false;
+    bool simulate = false;
+    std::string iniPath;
+    std::string simTranscript;
+    std::string simControl;
+};
+
+void Usage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: ZuvoBox [options]\n"
+                 "  --headless            no window; the event log goes to standard output\n"
+                 "  --simulate            use the simulated box instead of USB\n"
+                 "  --sim-transcript FILE write every report to and from the simulated box\n"
+                 "  --sim-control PATH    create a FIFO that takes simulator commands\n"
+                 "                        (unplug, replug, switches 0xNN, pot N, paddle, ...)\n"
+                 "  --ini PATH            settings file (default: $XDG_CONFIG_HOME/Zuvo "
+                 "Box/ZuvoBox.ini)\n"
+                 "  --version, --help\n");
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "ZuvoBox: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (arg == "--headless") {
+            o.headless = true;
+        } else if (arg == "--simulate") {
+            o.simulate = true;
+        } else if (arg == "--ini") {
+            if (!value(o.iniPath)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--sim-transcript") {
+            if (!value(o.simTranscript)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--sim-control") {
+            if (!value(o.simControl)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--version") {
+            std::printf("ZuvoBox %u.%u.%u\n", zuvo::kVersionMajor, zuvo::kVersionMinor,
+                        zuvo::kVersionPatch);
+            std::exit(0);
+        } else if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            std::exit(0);
+        } else {
+            std::fprintf(stderr, "ZuvoBox: unknown option %s\n", arg.c_str());
+            Usage(stderr);
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+// Dialogs of a run without a window: messages go to standard error, questions get "no".
+class ConsoleDialogs final : public zuvo::IDialogHost {
+  public:
+    void ShowError(const std::string& text) override { std::cerr << text << std::endl; }
+    void ShowMessage(const std::string& text) override { std::cerr << text << std::endl; }
+    bool AskYesNo(const std::string& text) override {
+        std::cerr << text << " (no)" << std::endl;
+        return false;
+    }
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+};
+
+int RunHeadless(zuvo::CZuvoDlg& dlg, zuvo::platform::MessageQueue& queue) {
+    dlg.OnInitDialog();
+    while (!dlg.Closed()) {
+        zuvo::platform::Message message;
+        if (queue.Wait(message, std::chrono::seconds(1))) {
+            dlg.Dispatch(message);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = ParseOptions(argc, argv);
+    if (!options) {
+        return 2;
+    }
+    namespace posix = zuvo::platform::posix;
+
+    zuvo::platform::MessageQueue queue;
+    // Before any thread starts, so that only the watcher's thread takes the signals.
+    posix::SignalWatcher signals(queue);
+
+    ConsoleDialogs dialogs;
+    posix::PosixInstanceLock lock;
+    if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
+        return 1;
+    }
+
+    std::string iniPath = options->iniPath;
+    if (iniPath.empty()) {
+        iniPath = zuvo::ResolvePosixIniPath(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+        posix::EnsureParentFolder(iniPath);
+    }
+    posix::IniProfile profile;
+    zuvo::SettingsStore settings(profile, iniPath);
+
+    std::unique_ptr<zuvo::platform::IHidSystem> hid;
+    zuvo::sim::SimHidSystem* sim = nullptr;
+    if (options->simulate) {
+        auto simHid = std::make_unique<zuvo::sim::SimHidSystem>();
+        sim = simHid.get();
+        if (!options->simTranscript.empty() && !sim->SetTranscript(options->simTranscript)) {
+            std::fprintf(stderr, "ZuvoBox: cannot write the transcript %s\n",
+                         options->simTranscript.c_str());
+            return 2;
+        }
+        hid = std::move(simHid);
+    } else {
+        hid = std::make_unique<posix::LinuxHidSystem>();
+    }
+
+    zuvo::CZuvoDlg dlg(
+        {*hid, queue, settings, dialogs, zuvo::PosixLogPathFromSettings(iniPath), nullptr});
+    dlg.Log().SetKeepLines(false);
+    dlg.Log().SetObserver([](const std::string& line) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    });
+    (void)sim;
+    return RunHeadless(dlg, queue);
+}
