@@ -1,0 +1,210 @@
+#include "sim/sim_hid.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "link/box_protocol.h"
+#include "platform/errors.h"
+
+namespace zuvo::sim {
+namespace {
+
+using platform::HidAccess;
+using platform::HidReadStatus;
+
+bool WriteReport(platform::IHidHandle& h, uint8_t code, uint8_t value) {
+    const uint8_t report[3] = {0, code, value};
+    return h.Write(report, sizeof report);
+}
+
+class SimHidManualTest : public ::testing::Test {
+  protected:
+    VirtualClock clock;
+    SimHidSystem hid{SimHidSystem::Options{&clock, false}};
+    platform::MessageQueue queue;
+};
+
+TEST_F(SimHidManualTest, PresentsTheBoxLikeAUsbDevice) {
+    hid.SetVersion(1, 2, 3, 0);
+    ASSERT_EQ(hid.EnumerateInterfaces(), std::vector<std::string>{kSimBoxPath});
+    auto device = hid.Open(kSimBoxPath, HidAccess::kAttributes);
+    ASSERT_TRUE(device);
+    platform::HidAttributes attributes;
+    ASSERT_TRUE(device->GetAttributes(attributes));
+    EXPECT_EQ(attributes.vendorId, 0x16C0);
+    EXPECT_EQ(attributes.productId, 0x065E);
+    EXPECT_EQ(attributes.versionNumber, 0x1203);
+    EXPECT_FALSE(hid.Open("/dev/hidraw9", HidAccess::kRead));
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
+
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    ASSERT_TRUE(WriteReport(*writer, 0x00, 0x00));
+    uint8_t buf[3] = {0xFF, 0xFF, 0xFF};
+    auto result = reader->Read(buf, sizeof buf);
+    EXPECT_EQ(result.status, HidReadStatus::kReport);
+    EXPECT_EQ(result.length, 3u);
+    EXPECT_EQ(buf[0], 0);
+    EXPECT_EQ(buf[1], 0x00);
+    EXPECT_EQ(buf[2], 0x12);
+    // Only whole 3-byte reports with ID 0 are taken.
+    const uint8_t shortReport[2] = {0, 0x11};
+    EXPECT_FALSE(writer->Write(shortReport, sizeof shortReport));
+    EXPECT_FALSE(reader->Write(buf, sizeof buf));
+    reader->Wake();
+    EXPECT_EQ(reader->Read(buf, sizeof buf).status, HidReadStatus::kWoken);
+}
+
+TEST_F(SimHidManualTest, DelayedRepliesWaitForTheirTime) {
+    hid.SetReplyDelayMs(5);
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    ASSERT_TRUE(WriteReport(*writer, 0x11, 25));
+    std::atomic<bool> got{false};
+    std::thread t([&] {
+        uint8_t buf[3];
+        auto r = reader->Read(buf, sizeof buf);
+        got = r.status == HidReadStatus::kReport && buf[1] == 0x11 && buf[2] == 25;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(got);  // held back: the virtual clock has not moved
+    clock.Advance(5);
+    hid.Service();
+    t.join();
+    EXPECT_TRUE(got);
+}
+
+TEST_F(SimHidManualTest, UnplugKillsHandlesAndNotifies) {
+    ASSERT_TRUE(hid.RegisterDeviceNotifications(queue));
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    WriteReport(*writer, 0x00, 0x11);  // an answer waits, then is lost with the device
+    std::thread t;
+    uint32_t readError = 0;
+    HidReadStatus status = HidReadStatus::kReport;
+    uint8_t buf[3];
+    reader->Read(buf, sizeof buf);
+    t = std::thread([&] {
+        auto r = reader->Read(buf, sizeof buf);  // blocks until the plug is pulled
+        status = r.status;
+        readError = platform::GetLastError();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    hid.Unplug();
+    t.join();
+    EXPECT_EQ(status, HidReadStatus::kError);
+    EXPECT_EQ(readError, platform::kErrorDeviceNotConnected);
+    EXPECT_FALSE(WriteReport(*writer, 0x11, 20));
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorDeviceNotConnected);
+    EXPECT_TRUE(hid.EnumerateInterfaces().empty());
+    EXPECT_FALSE(hid.Open(kSimBoxPath, HidAccess::kRead));
+
+    platform::Message m;
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.id, platform::kMsgDeviceChange);
+    EXPECT_EQ(m.wParam, platform::kDeviceRemoveComplete);
+    EXPECT_EQ(m.text, kSimBoxPath);
+
+    hid.Replug();
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.wParam, platform::kDeviceArrival);
+    EXPECT_EQ(m.text, kSimBoxPath);
+    EXPECT_FALSE(queue.TryGet(m));
+    // Old handles stay dead; new ones work.
+    EXPECT_FALSE(WriteReport(*writer, 0x11, 20));
+    EXPECT_EQ(reader->Read(buf, sizeof buf).status, HidReadStatus::kError);
+    auto writer2 = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader2 = hid.Open(kSimBoxPath, HidAccess::kRead);
+    ASSERT_TRUE(WriteReport(*writer2, 0x11, 20));
+    EXPECT_EQ(reader2->Read(buf, sizeof buf).status, HidReadStatus::kReport);
+    EXPECT_EQ(buf[1], 0x11);
+}
+
+TEST_F(SimHidManualTest, ResetDefaultsDropsOffAndReturns) {
+    hid.RegisterDeviceNotifications(queue);
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    ASSERT_TRUE(WriteReport(*writer, 0x03, 0x24));
+    platform::Message m;
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.wParam, platform::kDeviceRemoveComplete);
+    clock.Advance(SimBox::kRestartOfflineMs - 1);
+    hid.Service();
+    EXPECT_FALSE(queue.TryGet(m));
+    clock.Advance(1);
+    hid.Service();
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.wParam, platform::kDeviceArrival);
+    EXPECT_EQ(hid.EnumerateInterfaces().size(), 1u);
+}
+
+TEST_F(SimHidManualTest, OtherDevicesAndSecondBox) {
+    hid.AddOtherDevice({"/dev/hidraw-mouse", 0x046D, 0xC077, 0x0100, 8});
+    const size_t second = hid.AddBox("/dev/zuvobox-sim1");
+    EXPECT_EQ(hid.EnumerateInterfaces(),
+              (std::vector<std::string>{kSimBoxPath, "/dev/hidraw-mouse", "/dev/zuvobox-sim1"}));
+    auto mouse = hid.Open("/dev/hidraw-mouse", HidAccess::kAttributes);
+    platform::HidAttributes attributes;
+    ASSERT_TRUE(mouse->GetAttributes(attributes));
+    EXPECT_EQ(attributes.productId, 0xC077);
+
+    hid.WithBox([](SimBox& box) { box.SetVersion(3, 0, 0, 0); }, second);
+    auto writer = hid.Open("/dev/zuvobox-sim1", HidAccess::kWrite);
+    auto reader = hid.Open("/dev/zuvobox-sim1", HidAccess::kRead);
+    WriteReport(*writer, 0, 0);
+    uint8_t buf[3];
+    ASSERT_EQ(reader->Read(buf, sizeof buf).status, HidReadStatus::kReport);
+    EXPECT_EQ(buf[2], 0x30);
+
+    hid.RegisterDeviceNotifications(queue);
+    hid.SetOtherDevicePresent("/dev/hidraw-mouse", false);
+    platform::Message m;
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.wParam, platform::kDeviceRemoveComplete);
+    EXPECT_EQ(m.text, "/dev/hidraw-mouse");
+}
+
+TEST_F(SimHidManualTest, TranscriptOfBothDirections) {
+    std::ostringstream out;
+    hid.SetTranscript(&out);
+    clock.Set(42);
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    WriteReport(*writer, 0x30, 0x1f);
+    uint8_t buf[3];
+    reader->Read(buf, sizeof buf);
+    EXPECT_EQ(out.str(), "42 host 0x30 0x1f\n42 box 0x30 0x1f\n");
+    hid.SetTranscript(nullptr);
+}
+
+// Real time, with the driver thread: a delayed reply arrives on time and the box returns
+// by itself after Reset Defaults.
+TEST(SimHidRealTime, DriverDeliversOnTime) {
+    SimHidSystem hid;
+    platform::MessageQueue queue;
+    hid.RegisterDeviceNotifications(queue);
+    hid.SetReplyDelayMs(40);
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WriteReport(*writer, 0x00, 0x11));
+    uint8_t buf[3];
+    ASSERT_EQ(reader->Read(buf, sizeof buf).status, HidReadStatus::kReport);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(39));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+
+    ASSERT_TRUE(WriteReport(*writer, 0x03, 0x24));
+    platform::Message m;
+    ASSERT_TRUE(queue.Wait(m, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(m.wParam, platform::kDeviceRemoveComplete);
+    ASSERT_TRUE(queue.Wait(m, std::chrono::milliseconds(2000)));
+    EXPECT_EQ(m.wParam, platform::kDeviceArrival);
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(SimBox::kRestartOfflineMs));
+}
+
+}  // namespace
+}  // namespace zuvo::sim
