@@ -1,0 +1,131 @@
+#pragma once
+
+// Runs a program of this project as a separate process with its own environment, its
+// standard output and error captured in files, for the integration tests.
+
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zuvo::test {
+
+// A scratch folder used as XDG_RUNTIME_DIR and XDG_CONFIG_HOME, removed at the end.
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zuvo-it-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class ChildProcess {
+  public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& env, const std::string& stdoutPath,
+                 const std::string& stderrPath)
+        : stdoutPath_(stdoutPath) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            for (const auto& e : env) {
+                putenv(const_cast<char*>(e.c_str()));
+            }
+            freopen(stdoutPath.c_str(), "w", stdout);
+            freopen(stderrPath.c_str(), "w", stderr);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(program.c_str()));
+            for (const auto& a : args) {
+                argv.push_back(const_cast<char*>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~ChildProcess() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    void Signal(int sig) { kill(pid_, sig); }
+
+    // The exit code, or -1 when it did not exit in time (or died of a signal: -2).
+    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+
+    // Waits until standard output holds a line equal to `line` `count` times.
+    bool WaitForLine(const std::string& line, int count = 1,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            int n = 0;
+            for (const auto& l : ReadLines(stdoutPath_)) {
+                n += l == line ? 1 : 0;
+            }
+            if (n >= count) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    std::vector<std::string> Output() const { return ReadLines(stdoutPath_); }
+    pid_t Pid() const { return pid_; }
+
+  private:
+    std::string stdoutPath_;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+inline std::string ZuvoBoxPath() {
+    return std::string(ZUVO_BIN_DIR) + "/ZuvoBox";
+}
+
+}  // namespace zuvo::test

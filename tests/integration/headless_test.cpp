@@ -1,0 +1,89 @@
+// The headless interface program against the simulated box, as separate processes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "integration/child_process.h"
+#include "link/box_protocol.h"
+
+namespace zuvo::test {
+namespace {
+
+class HeadlessTest : public ::testing::Test {
+  protected:
+    std::vector<std::string> Env() const {
+        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"};
+    }
+    std::unique_ptr<ChildProcess> Start(const std::string& name,
+                                        std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"--headless", "--simulate", "--sim-transcript",
+                                         dir / (name + ".transcript")};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return std::make_unique<ChildProcess>(ZuvoBoxPath(), args, Env(), dir / (name + ".out"),
+                                              dir / (name + ".err"));
+    }
+    // Host reports of a transcript as {code, value}.
+    std::vector<std::pair<int, int>> HostReports(const std::string& name) const {
+        std::vector<std::pair<int, int>> reports;
+        for (const auto& line : ReadLines(dir / (name + ".transcript"))) {
+            long ms = 0;
+            unsigned code = 0, value = 0;
+            char who[8] = {};
+            if (std::sscanf(line.c_str(), "%ld %7s 0x%x 0x%x", &ms, who, &code, &value) == 4 &&
+                std::string(who) == "host") {
+                reports.emplace_back(static_cast<int>(code), static_cast<int>(value));
+            }
+        }
+        return reports;
+    }
+
+    TempFolder dir;
+};
+
+TEST_F(HeadlessTest, ConnectsQueriesEverythingAndHandsTheSpeedBackToThePotOnSigterm) {
+    auto zuvo = Start("a");
+    ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    zuvo->Signal(SIGTERM);
+    EXPECT_EQ(zuvo->Wait(), 0);
+
+    const auto reports = HostReports("a");
+    ASSERT_GE(reports.size(), box::kInterfaceConnectQuery.size() + 1);
+    for (size_t i = 0; i < box::kInterfaceConnectQuery.size(); ++i) {
+        EXPECT_EQ(reports[i], std::make_pair(0, int{box::kInterfaceConnectQuery[i]}))
+            << "query " << i;
+    }
+    EXPECT_EQ(reports.back(), std::make_pair(0x16, 0x08));  // Keyer Control 8 is the last
+    // The settings folder is created on first run.
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "config/Zuvo Box"));
+}
+
+TEST_F(HeadlessTest, SecondInstanceIsRefusedWithoutTouchingTheBox) {
+    auto first = Start("first");
+    ASSERT_TRUE(first->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    auto second = Start("second");
+    EXPECT_NE(second->Wait(), 0);
+    EXPECT_EQ(ReadFile(dir / "second.err"),
+              "The Zuvo Box utility program or the Zuvo\nBox interface program is already "
+              "running.\nOnly one instance can run at a time.\n");
+    EXPECT_TRUE(HostReports("second").empty());
+    first->Signal(SIGINT);
+    EXPECT_EQ(first->Wait(), 0);
+}
+
+TEST_F(HeadlessTest, LogFileMirrorsTheLogWhenSwitchedOn) {
+    std::filesystem::create_directories(dir / "config/Zuvo Box");
+    {
+        std::ofstream ini(dir / "config/Zuvo Box/ZuvoBox.ini");
+        ini << "[Box]\nLogToFile=TRUE\n";
+    }
+    auto zuvo = Start("log");
+    ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    zuvo->Signal(SIGTERM);
+    ASSERT_EQ(zuvo->Wait(), 0);
+    EXPECT_EQ(ReadLines(dir / "config/Zuvo Box/ZuvoBox.txt"), zuvo->Output());
+}
+
+}  // namespace
+}  // namespace zuvo::test
