@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace zuvo {
+
+// Modem status bits of the switching port (the values the Windows build reads).
+inline constexpr uint32_t kModemCtsOn = 0x0010;
+inline constexpr uint32_t kModemDsrOn = 0x0020;
+
+// Comm event bits carried by the modem status message.
+inline constexpr uint32_t kCommEventRxChar = 0x0001;
+inline constexpr uint32_t kCommEventCts = 0x0008;
+inline constexpr uint32_t kCommEventDsr = 0x0010;
+
+// The switching host port as the OTRSP interpreter sees it. Main thread only.
+class ISwitchingPort {
+  public:
+    virtual ~ISwitchingPort() = default;
+    // One reply text to the logger (dropped, with the "(unsent)" verbose line, while a pipe
+    // has no client).
+    virtual void WriteSwitchingText(std::string_view text) = 0;
+    // The process-wide pipe mode flag ("Pipes").
+    virtual bool PipeMode() const = 0;
+    // The port's modem lines (kModemCtsOn, ...). False with the last error set when they
+    // cannot be read (no port open, or a device without modem lines).
+    virtual bool GetSwitchingModemStatus(uint32_t& status) = 0;
+};
+
+// What the OTRSP interpreter sets or reads in the main window.
+class ISwitchingWindow {
+  public:
+    virtual ~ISwitchingWindow() = default;
+    virtual void SetLatchCheck(bool on) = 0;        // "Latch"
+    virtual void SetSplitStereoCheck(bool on) = 0;  // "Split Stereo"
+    // The blend level list's selected index, -1 for none.
+    virtual int BlendSelection() const = 0;
+};
+
+}  // namespace zuvo
