@@ -164,9 +164,13 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
         for (size_t i = header + 1; i < end; ++i) {
             Line& line = lines_[i];
             if (line.kind == Kind::kKey && EqualsIgnoreCase(line.name, keyName)) {
-                // Keep everything up to and including "=" so the key keeps its spelling
-                // and spacing; only the value changes.
-                std::string text = line.text.substr(0, line.valueBegin);
+                // Keep everything up to the old value so the key keeps its spelling and
+                // spacing; only the value changes.
+                size_t keep = line.valueBegin;
+                while (keep < line.text.size() && IsBlank(line.text[keep])) {
+                    ++keep;
+                }
+                std::string text = line.text.substr(0, keep);
                 text.append(value);
                 line = ParseLine(std::move(text), std::move(line.end));
                 return true;

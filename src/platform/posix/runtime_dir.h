@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace zuvo::platform::posix {
+
+// The per-user folder for the programs' lock, pty links and RTTY socket:
+// "$XDG_RUNTIME_DIR/zuvobox" when XDG_RUNTIME_DIR is set and absolute, else
+// "/tmp/zuvobox-<uid>". Created with mode 0700 when missing. Returns "" when the folder
+// cannot be used, with the last error set and, if error is given, a sentence that names the
+// folder and the reason.
+std::string RuntimeDir(std::string* error = nullptr);
+
+// The folder RuntimeDir uses for the given environment value (may be null) and user id.
+std::string RuntimeDirPath(const char* xdgRuntimeDir, unsigned uid);
+
+// Makes sure path is a folder of this user that nobody else can enter: creates it with mode
+// 0700, or takes an existing one after checking it is a real folder (not a link) owned by
+// this user, and removes group and other permission bits from it. Since /tmp is shared, a
+// folder planted there by another user is refused, never used. False with the last error
+// set (and error filled when given) on refusal or failure.
+bool PrepareRuntimeDir(const std::string& path, std::string* error = nullptr);
+
+// Creates the folders above filePath that are missing (like mkdir -p), each with mode 0700.
+// True when the folder exists afterwards (also when filePath names no folder); false with
+// the last error set otherwise.
+bool EnsureParentFolder(const std::string& filePath);
+
+}  // namespace zuvo::platform::posix
