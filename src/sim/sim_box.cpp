@@ -170,6 +170,22 @@ void SimBox::ReceiveReport(uint8_t code, uint8_t value) {
     }
 }
 
+void SimBox::ReceiveRawReport(const uint8_t* data, size_t length) {
+    if (length == box::kReportSize) {
+        ReceiveReport(data[1], data[2]);
+        return;
+    }
+    if (!UsbAttached() || length < box::kReportSize) {
+        return;
+    }
+    WriteReportLine(Now(), "host", data[1], data[2]);
+    for (auto& component : components_) {
+        if (component->OnRawReport(data, length, *this)) {
+            return;
+        }
+    }
+}
+
 bool SimBox::StoreAndEcho(uint8_t code, uint8_t value) {
     settings_[code] = value;
     Emit(code, value);
@@ -289,18 +305,33 @@ void SimBox::AddComponent(std::unique_ptr<ISimComponent> component) {
 }
 
 void SimBox::Emit(uint8_t code, uint8_t value) {
+    SimReport report;
+    report.code = code;
+    report.value = value;
+    Queue(std::move(report));
+}
+
+void SimBox::EmitRaw(std::vector<uint8_t> raw) {
+    SimReport report;
+    report.code = raw.size() > 1 ? raw[1] : 0;
+    report.value = raw.size() > 2 ? raw[2] : 0;
+    report.raw = std::move(raw);
+    Queue(std::move(report));
+}
+
+void SimBox::Queue(SimReport report) {
     if (!UsbAttached()) {
         return;  // nobody to hear it
     }
-    int64_t time = Now() + replyDelayMs_;
+    report.timeMs = Now() + replyDelayMs_;
     // Reports leave in the order they were made, whatever the delay was at the time.
     if (!output_.empty()) {
-        time = std::max(time, output_.back().timeMs);
+        report.timeMs = std::max(report.timeMs, output_.back().timeMs);
     }
     if (output_.size() >= kMaxQueuedReports) {
         output_.pop_front();
     }
-    output_.push_back({time, code, value});
+    output_.push_back(std::move(report));
 }
 
 bool SimBox::HasReady() const {
@@ -311,7 +342,7 @@ bool SimBox::PopReady(SimReport& out) {
     if (!HasReady()) {
         return false;
     }
-    out = output_.front();
+    out = std::move(output_.front());
     output_.pop_front();
     WriteReportLine(out.timeMs, "box", out.code, out.value);
     return true;

@@ -18,6 +18,9 @@ struct SimReport {
     int64_t timeMs = 0;
     uint8_t code = 0;
     uint8_t value = 0;
+    // A report of another size (the boot loader's), report ID first; empty for the usual
+    // 3-byte report made of code and value.
+    std::vector<uint8_t> raw;
 };
 
 class SimBox;
@@ -32,6 +35,15 @@ class ISimComponent {
     // True = handled; the box then does nothing more with it (the transcript line is
     // already written).
     virtual bool OnHostReport(uint8_t code, uint8_t value, SimBox& box) = 0;
+
+    // A host->box report whose size is not 3 bytes (report ID first): the boot loader's.
+    // True = handled; otherwise it is dropped.
+    virtual bool OnRawReport(const uint8_t* data, size_t length, SimBox& box) {
+        (void)data;
+        (void)length;
+        (void)box;
+        return false;
+    }
 
     // The front-panel inputs. True = handled; the box's own reaction is skipped.
     virtual bool OnPaddle(SimBox& box) {
@@ -72,6 +84,18 @@ class SimBox {
     // --- host side ---------------------------------------------------------------------
     // One host->box report. Ignored while the box is off USB.
     void ReceiveReport(uint8_t code, uint8_t value);
+    // A whole output report as written, report ID first. 3 bytes go to ReceiveReport;
+    // other sizes only to the components.
+    void ReceiveRawReport(const uint8_t* data, size_t length);
+
+    // How the box shows itself on USB: product ID and report size (report ID included).
+    // A boot loader changes both, then restarts so that the host sees it return.
+    void SetUsbIdentity(uint16_t productId, size_t reportSize) {
+        usbProductId_ = productId;
+        usbReportSize_ = reportSize;
+    }
+    uint16_t UsbProductId() const { return usbProductId_; }
+    size_t UsbReportSize() const { return usbReportSize_; }
 
     // The next report whose time has come, oldest first; false when none is due.
     bool PopReady(SimReport& out);
@@ -120,6 +144,8 @@ class SimBox {
     void AddComponent(std::unique_ptr<ISimComponent> component);
     // Queues a box->host report at now + the reply delay (never ahead of an earlier one).
     void Emit(uint8_t code, uint8_t value);
+    // The same for a report of another size, report ID first.
+    void EmitRaw(std::vector<uint8_t> report);
     // The value the box holds (and answers a Query with) for a code.
     uint8_t Setting(uint8_t code) const { return settings_[code & 0x7F]; }
     void SetSetting(uint8_t code, uint8_t value) { settings_[code & 0x7F] = value; }
@@ -137,6 +163,7 @@ class SimBox {
 
   private:
     void RestoreDefaults();
+    void Queue(SimReport report);
     void HandleQuery(uint8_t code);
     void HandleKeyerControl(uint8_t action);
     bool StoreAndEcho(uint8_t code, uint8_t value);
@@ -150,6 +177,8 @@ class SimBox {
     bool cable_ = true;
     int64_t backOnUsbMs_ = -1;  // end of a restart's time off USB; -1 for none
     bool reportForcedState_ = false;
+    uint16_t usbProductId_ = 0x065E;
+    size_t usbReportSize_ = 3;
     std::vector<std::unique_ptr<ISimComponent>> components_;
     std::function<void(SimBox&)> updateModeHandler_;
     std::ostream* transcript_ = nullptr;

@@ -32,6 +32,7 @@ class SimHidHandle final : public platform::IHidHandle {
         out.productId = device_.info.productId;
         out.versionNumber = device_.info.versionNumber;
         if (device_.box) {
+            out.productId = device_.box->UsbProductId();
             // bcdDevice-like: version byte in the high byte, patch level in the low byte.
             out.versionNumber = static_cast<uint16_t>(device_.box->Setting(box::kQuery) << 8 |
                                                       device_.box->Setting(box::kPatchLevel));
@@ -50,12 +51,13 @@ class SimHidHandle final : public platform::IHidHandle {
             platform::SetLastError(platform::kErrorDeviceNotConnected);
             return false;
         }
-        if (data == nullptr || length != device_.info.reportSize || data[0] != 0) {
+        const size_t size = device_.box ? device_.box->UsbReportSize() : device_.info.reportSize;
+        if (data == nullptr || length != size || data[0] != 0) {
             platform::SetLastError(platform::FromErrno(EINVAL));
             return false;
         }
-        if (device_.box && length == box::kReportSize) {
-            device_.box->ReceiveReport(data[1], data[2]);
+        if (device_.box) {
+            device_.box->ReceiveRawReport(data, length);
         }
         platform::SetLastError(0);
         system_.AfterChange(lock);
@@ -82,9 +84,11 @@ class SimHidHandle final : public platform::IHidHandle {
         }
         SimReport report;
         box->PopReady(report);
-        const uint8_t bytes[box::kReportSize] = {0, report.code, report.value};
-        const size_t n = std::min(length, box::kReportSize);
-        std::memcpy(buf, bytes, n);
+        if (report.raw.empty()) {
+            report.raw = {0, report.code, report.value};
+        }
+        const size_t n = std::min(length, report.raw.size());
+        std::memcpy(buf, report.raw.data(), n);
         return {HidReadStatus::kReport, n};
     }
 
@@ -231,7 +235,15 @@ void SimHidSystem::SetDeviceInfo(size_t index, const SimDeviceInfo& info) {
 
 SimDeviceInfo SimHidSystem::DeviceInfo(size_t index) {
     std::lock_guard lock(mutex_);
-    return index < devices_.size() ? devices_[index]->info : SimDeviceInfo{};
+    if (index >= devices_.size()) {
+        return {};
+    }
+    SimDeviceInfo info = devices_[index]->info;
+    if (devices_[index]->box) {
+        info.productId = devices_[index]->box->UsbProductId();
+        info.reportSize = devices_[index]->box->UsbReportSize();
+    }
+    return info;
 }
 
 void SimHidSystem::SetTranscript(std::ostream* out) {

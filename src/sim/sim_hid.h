@@ -20,13 +20,15 @@ namespace zuvo::sim {
 
 inline constexpr const char* kSimBoxPath = "/dev/zuvobox-sim0";
 
-// What the host sees of one simulated HID interface.
+// What the host sees of one simulated HID interface. For a box, the product ID and the
+// report size come from the box itself (SimBox::SetUsbIdentity) and the version number from
+// its firmware version; the fields here count for devices of another identity.
 struct SimDeviceInfo {
     std::string path;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
-    uint16_t versionNumber = 0;  // for a box: taken from its firmware version
-    size_t reportSize = 3;       // input and output report length, report ID included
+    uint16_t versionNumber = 0;
+    size_t reportSize = 3;  // output report length, report ID included
 };
 
 // The simulated box behind the HID interface, so that the link code cannot tell it from a
@@ -74,8 +76,8 @@ class SimHidSystem final : public platform::IHidSystem, public ISimControls {
     void AddOtherDevice(SimDeviceInfo info);
     // Takes a device of another identity away or brings it back (with notifications).
     void SetOtherDevicePresent(const std::string& path, bool present);
-    // Changes what the host sees of a box's interface (a boot loader returns as another
-    // product with other report sizes). Takes effect for later opens and attribute reads.
+    // Changes what the host sees of device `index` (enumeration order). Takes effect for
+    // later enumerations, opens and attribute reads.
     void SetDeviceInfo(size_t index, const SimDeviceInfo& info);
     SimDeviceInfo DeviceInfo(size_t index);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -177,6 +178,67 @@ TEST_F(SimHidManualTest, TranscriptOfBothDirections) {
     reader->Read(buf, sizeof buf);
     EXPECT_EQ(out.str(), "42 host 0x30 0x1f\n42 box 0x30 0x1f\n");
     hid.SetTranscript(nullptr);
+}
+
+// What a boot loader needs: another product ID and 65-byte reports both ways.
+class FakeBootLoader final : public ISimComponent {
+  public:
+    bool OnHostReport(uint8_t, uint8_t, SimBox&) override { return false; }
+    bool OnRawReport(const uint8_t* data, size_t length, SimBox& box) override {
+        std::vector<uint8_t> answer(data, data + length);
+        answer[2] = 0xAA;
+        box.EmitRaw(std::move(answer));
+        return true;
+    }
+};
+
+TEST_F(SimHidManualTest, BoxCanReturnAsAnotherProductWithLongReports) {
+    hid.RegisterDeviceNotifications(queue);
+    hid.WithBox([](SimBox& box) {
+        box.AddComponent(std::make_unique<FakeBootLoader>());
+        box.SetUpdateModeHandler([](SimBox& b) {
+            b.SetUsbIdentity(0x065F, 65);
+            b.Restart();
+        });
+    });
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    ASSERT_TRUE(WriteReport(*writer, 0x08, 0x21));
+    clock.Advance(SimBox::kRestartOfflineMs);
+    hid.Service();
+    platform::Message m;
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.wParam, platform::kDeviceRemoveComplete);
+    ASSERT_TRUE(queue.TryGet(m));
+    EXPECT_EQ(m.wParam, platform::kDeviceArrival);
+
+    platform::HidAttributes attributes;
+    ASSERT_TRUE(hid.Open(kSimBoxPath, HidAccess::kAttributes)->GetAttributes(attributes));
+    EXPECT_EQ(attributes.productId, 0x065F);
+    writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    EXPECT_FALSE(WriteReport(*writer, 0x00, 0x00));  // 3 bytes no longer fit
+    std::vector<uint8_t> report(65, 0);
+    report[1] = 0x01;
+    report[64] = 0x5A;
+    ASSERT_TRUE(writer->Write(report.data(), report.size()));
+    uint8_t buf[65] = {};
+    auto r = reader->Read(buf, sizeof buf);
+    ASSERT_EQ(r.status, HidReadStatus::kReport);
+    EXPECT_EQ(r.length, 65u);
+    EXPECT_EQ(buf[1], 0x01);
+    EXPECT_EQ(buf[2], 0xAA);
+    EXPECT_EQ(buf[64], 0x5A);
+}
+
+// The driver sleeps while nothing is due, also with an answer nobody has collected yet.
+TEST(SimHidRealTime, IdleDriverUsesNoCpu) {
+    SimHidSystem hid;
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    ASSERT_TRUE(WriteReport(*writer, 0x00, 0x00));  // left unread
+    const std::clock_t before = std::clock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - before) / CLOCKS_PER_SEC;
+    EXPECT_LT(cpuMs, 30.0);
 }
 
 // Real time, with the driver thread: a delayed reply arrives on time and the box returns
