@@ -87,3 +87,30 @@ TEST_F(HeadlessTest, LogFileMirrorsTheLogWhenSwitchedOn) {
 
 }  // namespace
 }  // namespace zuvo::test
+
+namespace zuvo::test {
+namespace {
+
+TEST_F(HeadlessTest, UnplugAndReplugDisconnectOnceAndReconnect) {
+    const std::string fifo = dir / "sim-control";
+    auto zuvo = Start("plug", {"--sim-control", fifo});
+    ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    for (int i = 0; i < 3; ++i) {
+        { std::ofstream(fifo) << "unplug\n"; }
+        ASSERT_TRUE(zuvo->WaitForLine("Zuvo Box has been disconnected", i + 1));
+        { std::ofstream(fifo) << "replug\n"; }
+        ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0", i + 2));
+    }
+    zuvo->Signal(SIGTERM);
+    EXPECT_EQ(zuvo->Wait(), 0);
+    const auto out = zuvo->Output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), "Zuvo Box has been disconnected"), 3);
+    EXPECT_EQ(std::count(out.begin(), out.end(), "Read Thread: "), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), "Connected to Zuvo Box version 1.0-0"), 4);
+    // Each connection sent the whole connect query again.
+    const auto reports = HostReports("plug");
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), std::make_pair(0, 0x10)), 4);
+}
+
+}  // namespace
+}  // namespace zuvo::test

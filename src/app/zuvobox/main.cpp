@@ -17,6 +17,8 @@
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/runtime_dir.h"
 #include "platform/posix/signal_watcher.h"
+#include "platform/posix/sim_control_fifo.h"
+#include "sim/sim_commands.h"
 #include "sim/sim_hid.h"
 #include "ui/zuvo_dlg.h"
 
@@ -160,6 +162,22 @@ int main(int argc, char** argv) {
         std::fputc('\n', stdout);
         std::fflush(stdout);
     });
-    (void)sim;
+    posix::SimControlFifo control;
+    if (sim != nullptr && !options->simControl.empty()) {
+        std::string error;
+        const bool started = control.Start(
+            options->simControl,
+            [sim](const std::string& line) {
+                const std::string problem = zuvo::sim::ExecuteSimCommand(line, *sim);
+                if (!problem.empty()) {
+                    std::fprintf(stderr, "ZuvoBox: simulator: %s\n", problem.c_str());
+                }
+            },
+            error);
+        if (!started) {
+            std::fprintf(stderr, "ZuvoBox: %s\n", error.c_str());
+            return 2;
+        }
+    }
     return RunHeadless(dlg, queue);
 }
