@@ -154,6 +154,20 @@ TEST_F(BoxLinkTest, WriteFailureLogsAndDisconnectsOnce) {
     EXPECT_EQ(events.disconnected, 1);
 }
 
+TEST_F(BoxLinkTest, BoxVanishingMidQueryEndsTheQueryWithOneDisconnect) {
+    FakeHidSystem::Device d = kBox;
+    d.writesBeforeUnplug = 5;
+    hid.AddDevice(kBoxPath, d);
+    link.FindBox();
+    EXPECT_FALSE(link.IsConnectedFlag());
+    EXPECT_EQ(hid.Written(kBoxPath).size(), 5u);
+    const std::string gone = " " + platform::SystemErrorText(platform::kErrorDeviceNotConnected);
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"WriteFile: ", gone, "Can't write to device",
+                                                   "Zuvo Box has been disconnected"}));
+    EXPECT_EQ(events.opened, 0);
+    EXPECT_EQ(hid.OpenReadHandles(kBoxPath), 0);
+}
+
 TEST_F(BoxLinkTest, ReadThreadPostsEachReportAsItsWord) {
     hid.AddDevice(kBoxPath, kBox);
     link.FindBox();

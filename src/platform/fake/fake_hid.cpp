@@ -45,6 +45,15 @@ class FakeHidHandle final : public IHidHandle {
             SetLastError(state.device.writeError);
             return false;
         }
+        if (state.device.writesBeforeUnplug == 0) {
+            state.device.present = false;
+            system_.changed_.notify_all();
+            SetLastError(kErrorDeviceNotConnected);
+            return false;
+        }
+        if (state.device.writesBeforeUnplug > 0) {
+            --state.device.writesBeforeUnplug;
+        }
         state.written.emplace_back(data, data + length);
         return true;
     }

@@ -21,7 +21,8 @@ class FakeHidSystem final : public IHidSystem {
         bool present = true;
         uint32_t openError[3] = {0, 0, 0};  // per HidAccess: non-zero makes Open fail
         uint32_t attributesError = 0;
-        uint32_t writeError = 0;  // non-zero makes writes fail
+        uint32_t writeError = 0;      // non-zero makes writes fail
+        int writesBeforeUnplug = -1;  // >= 0: the device goes away after that many writes
     };
 
     // Adds (or replaces) a device at the end of the enumeration order.
