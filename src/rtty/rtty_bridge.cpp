@@ -2,13 +2,9 @@
 
 namespace zuvo {
 
-namespace {
-constexpr uint32_t kBaudRates[] = {22, 45, 50, 56, 75, 100, 110, 150, 200, 300};
-}  // namespace
-
 uint8_t RttySpeedCode(uint32_t baud) {
-    for (uint8_t code = 0; code < std::size(kBaudRates); ++code) {
-        if (kBaudRates[code] == baud) {
+    for (uint8_t code = 0; code < std::size(kRttyBaudRates); ++code) {
+        if (kRttyBaudRates[code] == baud) {
             return code;
         }
     }

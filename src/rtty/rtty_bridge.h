@@ -36,6 +36,9 @@ enum RttyMessageType : uint8_t {
 
 inline constexpr int kRttyStations = 4;
 
+// Speeds in baud by speed code 0..9.
+inline constexpr uint32_t kRttyBaudRates[] = {22, 45, 50, 56, 75, 100, 110, 150, 200, 300};
+
 // Setting codes from the values an RTTY program sends.
 uint8_t RttySpeedCode(uint32_t baud);   // 22..300 baud -> 0..9; anything else 1
 uint8_t RttyLengthCode(uint32_t bits);  // 5..8 bits -> 0..3; anything else 0
