@@ -65,6 +65,7 @@ class FirmwareUpdater {
     uint32_t Highest() const { return image_.highest; }
     const std::vector<uint8_t>& Image() const { return image_.image; }
 
+    using Report = IUtilitySender::BootReport;
     static IUtilitySender::BootReport Request(uint8_t command, uint8_t length, uint32_t address);
 
   private:
