@@ -26,8 +26,7 @@ void PostSwitchingLine(platform::IMessagePoster& poster, const std::string& line
     }
 }
 
-std::vector<std::string> SyncManualSwitching(ManualSwitchingControls& c, uint8_t s,
-                                             uint8_t w) {
+std::vector<std::string> SyncManualSwitching(ManualSwitchingControls& c, uint8_t s, uint8_t w) {
     std::vector<std::string> lines;
     if (w & box::kSwitchRx1) {
         c.rx1 = true;

@@ -11,12 +11,12 @@ namespace zuvo {
 namespace {
 
 constexpr std::array<const char*, OtrspInterpreter::kNotFound> kCommandNames = {
-    "RX",    "TX",    "AUX1", "AUX2", "AUX3", "AUX4",   "BAND1",        "BAND2",
-    "MODE1", "MODE2", "CR0",  "MAP1", "MAP2", "NAME",   "X",            "ERX",
+    "RX",    "TX",    "AUX1", "AUX2",   "AUX3",         "AUX4",   "BAND1",  "BAND2",
+    "MODE1", "MODE2", "CR0",  "MAP1",   "MAP2",         "NAME",   "X",      "ERX",
     "ETX",   "EAB",   "ECR0", "VLATCH", "VSPLITSTEREO", "VPHONE", "VBLEND", "VBVAL"};
 
-constexpr std::array<const char*, 6> kRxReports = {"RX1\r",  "RX1S\r", "RX1R\r",
-                                                   "RX2\r",  "RX2S\r", "RX2R\r"};
+constexpr std::array<const char*, 6> kRxReports = {"RX1\r", "RX1S\r", "RX1R\r",
+                                                   "RX2\r", "RX2S\r", "RX2R\r"};
 constexpr std::array<const char*, 2> kTxReports = {"TX1\r", "TX2\r"};
 
 constexpr uint8_t kTx2 = box::kStateTxRadio2;
@@ -50,8 +50,10 @@ bool Deferrable(int index) {
         case OtrspInterpreter::kEab:
         case OtrspInterpreter::kEcr0:
         case OtrspInterpreter::kVLatch:
-        case OtrspInterpreter::kVSplitStereo: return true;
-        default: return false;
+        case OtrspInterpreter::kVSplitStereo:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -237,7 +239,8 @@ void OtrspInterpreter::RunCommand(int index, const std::string& line) {
             mode_[static_cast<size_t>(index - kMode1)] = line.size() > 5 ? line.substr(5) : "";
             return;
         case kCr0:
-        case kName: return;
+        case kName:
+            return;
         case kMap1:
         case kMap2: {
             const size_t n = static_cast<size_t>(index - kMap1);
@@ -268,7 +271,9 @@ void OtrspInterpreter::RunCommand(int index, const std::string& line) {
                 WriteTxReport(lastTx_);
             }
             return;
-        case kEab: eab_ = At(line, 3) == '1'; return;
+        case kEab:
+            eab_ = At(line, 3) == '1';
+            return;
         case kEcr0:
             ecr0_ = At(line, 4) == '1';
             if (ecr0_) {
@@ -277,7 +282,9 @@ void OtrspInterpreter::RunCommand(int index, const std::string& line) {
                 lastCr0_ = bit;
             }
             return;
-        case kVLatch: SetOption(latchHeadphones_, At(line, 6) == '1', "LatchHeadphones"); return;
+        case kVLatch:
+            SetOption(latchHeadphones_, At(line, 6) == '1', "LatchHeadphones");
+            return;
         case kVSplitStereo:
             SetOption(splitStereo_, At(line, 12) == '1', "SplitStereo");
             return;
@@ -298,7 +305,8 @@ void OtrspInterpreter::RunCommand(int index, const std::string& line) {
             blend_ = static_cast<uint8_t>(NumberAt(line, 5));
             GuardedSend(box::kZuvoBlend, blend_);
             return;
-        default: return;
+        default:
+            return;
     }
 }
 
@@ -356,8 +364,12 @@ void OtrspInterpreter::WriteTxReport(int txIndex) {
 void OtrspInterpreter::RunQuery(int index, const std::string& line) {
     const BoxState& s = deps_.state;
     switch (index) {
-        case kRx: WriteRxReport(CurrentRxIndex()); return;
-        case kTx: WriteTxReport(CurrentTxIndex()); return;
+        case kRx:
+            WriteRxReport(CurrentRxIndex());
+            return;
+        case kTx:
+            WriteTxReport(CurrentTxIndex());
+            return;
         case kAux1:
         case kAux2:
         case kAux3:
@@ -367,14 +379,30 @@ void OtrspInterpreter::RunQuery(int index, const std::string& line) {
             Write(Format(format.c_str(), s.aux[n] & 0x0F));
             return;
         }
-        case kBand1: Write("BAND1" + band_[0] + "\r"); return;
-        case kBand2: Write("BAND2" + band_[1] + "\r"); return;
-        case kMode1: Write("MODE1" + mode_[0] + "\r"); return;
-        case kMode2: Write("MODE2" + mode_[1] + "\r"); return;
-        case kCr0: Write(Format("CR0%u\r", (s.switchingSwitches & box::kSwitchPttInput) ? 1 : 0)); return;
-        case kMap1: Write(Format("MAP1%u\r", (s.map[0] & 0x0F) + 1u)); return;
-        case kMap2: Write(Format("MAP2%u\r", (s.map[1] & 0x0F) + 1u)); return;
-        case kName: Write("NAMEQarn Zuvo Box (plus)\r"); return;
+        case kBand1:
+            Write("BAND1" + band_[0] + "\r");
+            return;
+        case kBand2:
+            Write("BAND2" + band_[1] + "\r");
+            return;
+        case kMode1:
+            Write("MODE1" + mode_[0] + "\r");
+            return;
+        case kMode2:
+            Write("MODE2" + mode_[1] + "\r");
+            return;
+        case kCr0:
+            Write(Format("CR0%u\r", (s.switchingSwitches & box::kSwitchPttInput) ? 1 : 0));
+            return;
+        case kMap1:
+            Write(Format("MAP1%u\r", (s.map[0] & 0x0F) + 1u));
+            return;
+        case kMap2:
+            Write(Format("MAP2%u\r", (s.map[1] & 0x0F) + 1u));
+            return;
+        case kName:
+            Write("NAMEQarn Zuvo Box (plus)\r");
+            return;
         case kX:
             if (!deps_.port.PipeMode()) {
                 Write("?X\r");
@@ -382,15 +410,33 @@ void OtrspInterpreter::RunQuery(int index, const std::string& line) {
                 Write(portPtt_ ? "X1\r" : "X0\r");
             }
             return;
-        case kErx: Write(Format("ERX%u\r", erx_)); return;
-        case kEtx: Write(Format("ETX%u\r", etx_)); return;
-        case kEab: Write(Format("EAB%u\r", eab_)); return;
-        case kEcr0: Write(Format("ECR0%u\r", ecr0_)); return;
-        case kVLatch: Write(Format("VLATCH%u\r", latchHeadphones_)); return;
-        case kVSplitStereo: Write(Format("VSPLITSTEREO%u\r", splitStereo_)); return;
-        case kVPhone: Write(Format("VPHONE%u\r", config_ & 7u)); return;
-        case kVBlend: Write(Format("VBLEND%u\r", (config_ >> 3) & 1u)); return;
-        case kVBval: Write(Format("VBVAL%u\r", blend_)); return;
+        case kErx:
+            Write(Format("ERX%u\r", erx_));
+            return;
+        case kEtx:
+            Write(Format("ETX%u\r", etx_));
+            return;
+        case kEab:
+            Write(Format("EAB%u\r", eab_));
+            return;
+        case kEcr0:
+            Write(Format("ECR0%u\r", ecr0_));
+            return;
+        case kVLatch:
+            Write(Format("VLATCH%u\r", latchHeadphones_));
+            return;
+        case kVSplitStereo:
+            Write(Format("VSPLITSTEREO%u\r", splitStereo_));
+            return;
+        case kVPhone:
+            Write(Format("VPHONE%u\r", config_ & 7u));
+            return;
+        case kVBlend:
+            Write(Format("VBLEND%u\r", (config_ >> 3) & 1u));
+            return;
+        case kVBval:
+            Write(Format("VBVAL%u\r", blend_));
+            return;
         default:
             Write(line);
             Write("\r");
@@ -498,7 +544,8 @@ void OtrspInterpreter::ReportSwitchingChanges() {
     }
     const int tx = CurrentTxIndex();
     if (eab_ && tx != lastTx_ &&
-        ((deps_.state.switchingState & kPtt) || (deps_.state.switchingSwitches & box::kSwitchPttInput))) {
+        ((deps_.state.switchingState & kPtt) ||
+         (deps_.state.switchingSwitches & box::kSwitchPttInput))) {
         Write("$AB\r");
     }
     if (etx_ && tx != lastTx_) {

@@ -24,9 +24,31 @@ class OtrspInterpreter final : public ISwitchingControl, public ISwitchingReport
   public:
     // Command table indexes (searched in this order; kNotFound when nothing matches).
     enum Command : int {
-        kRx, kTx, kAux1, kAux2, kAux3, kAux4, kBand1, kBand2, kMode1, kMode2, kCr0, kMap1,
-        kMap2, kName, kX, kErx, kEtx, kEab, kEcr0, kVLatch, kVSplitStereo, kVPhone, kVBlend,
-        kVBval, kNotFound
+        kRx,
+        kTx,
+        kAux1,
+        kAux2,
+        kAux3,
+        kAux4,
+        kBand1,
+        kBand2,
+        kMode1,
+        kMode2,
+        kCr0,
+        kMap1,
+        kMap2,
+        kName,
+        kX,
+        kErx,
+        kEtx,
+        kEab,
+        kEcr0,
+        kVLatch,
+        kVSplitStereo,
+        kVPhone,
+        kVBlend,
+        kVBval,
+        kNotFound
     };
     static constexpr size_t kLineMax = 64;
 
@@ -71,13 +93,13 @@ class OtrspInterpreter final : public ISwitchingControl, public ISwitchingReport
     bool SendCounted(int code, int value);
 
     // --- main window controls ----------------------------------------------------------
-    void SetHeadphoneMode(int index);  // "Normal", "Symmetric", "Spatial"
-    void SetBlendOn(bool on);          // "Blend"
-    void SetMicRelays(bool on);        // "Mic Relays"
-    void SetBlendLevel(int index);     // blend level list
+    void SetHeadphoneMode(int index);    // "Normal", "Symmetric", "Spatial"
+    void SetBlendOn(bool on);            // "Blend"
+    void SetMicRelays(bool on);          // "Mic Relays"
+    void SetBlendLevel(int index);       // blend level list
     void SetMapIndex(int n, int index);  // radio 1/2 map lists
-    void SetLatchHeadphones(bool on);  // "Latch" (persisted)
-    void SetSplitStereo(bool on);      // "Split Stereo" (persisted)
+    void SetLatchHeadphones(bool on);    // "Latch" (persisted)
+    void SetSplitStereo(bool on);        // "Split Stereo" (persisted)
 
     // ISwitchingReports
     void CountBoxReply() override;

@@ -3,16 +3,15 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/host_port.h"
+
 namespace zuvo {
 
-// Modem status bits of the switching port (the values the Windows build reads).
-inline constexpr uint32_t kModemCtsOn = 0x0010;
-inline constexpr uint32_t kModemDsrOn = 0x0020;
-
-// Comm event bits carried by the modem status message.
-inline constexpr uint32_t kCommEventRxChar = 0x0001;
-inline constexpr uint32_t kCommEventCts = 0x0008;
-inline constexpr uint32_t kCommEventDsr = 0x0010;
+using platform::kCommEventCts;
+using platform::kCommEventDsr;
+using platform::kCommEventRxChar;
+using platform::kModemCtsOn;
+using platform::kModemDsrOn;
 
 // The switching host port as the OTRSP interpreter sees it. Main thread only.
 class ISwitchingPort {

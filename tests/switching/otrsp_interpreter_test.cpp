@@ -17,8 +17,8 @@ class OtrspTest : public ::testing::Test {
     OtrspTest()
         : settings(profile, "test.ini"),
           sender(&log),
-          otrsp(OtrspInterpreter::Deps{sender, state, log, verbose, settings, rtty, port,
-                                       window}) {}
+          otrsp(OtrspInterpreter::Deps{sender, state, log, verbose, settings, rtty, port, window}) {
+    }
 
     void Line(const std::string& text) {
         for (char c : text) {
@@ -31,15 +31,26 @@ class OtrspTest : public ::testing::Test {
     void Reply(uint8_t code, uint8_t value) {
         otrsp.CountBoxReply();
         switch (code) {
-            case box::kZuvoState: state.switchingState = value; break;
-            case box::kZuvoConfig: state.switchingConfig = value; break;
-            case box::kZuvoMap1: state.map[0] = value; break;
-            case box::kZuvoMap2: state.map[1] = value; break;
+            case box::kZuvoState:
+                state.switchingState = value;
+                break;
+            case box::kZuvoConfig:
+                state.switchingConfig = value;
+                break;
+            case box::kZuvoMap1:
+                state.map[0] = value;
+                break;
+            case box::kZuvoMap2:
+                state.map[1] = value;
+                break;
             case box::kAux1:
             case box::kAux2:
             case box::kAux3:
-            case box::kAux4: state.aux[code - box::kAux1] = value; break;
-            default: break;
+            case box::kAux4:
+                state.aux[code - box::kAux1] = value;
+                break;
+            default:
+                break;
         }
         otrsp.ProcessDeferredCommands();
         if (code == box::kZuvoState) {
@@ -155,13 +166,13 @@ TEST_F(OtrspTest, QueryReplies) {
     Line("?ETX");
     Line("?VPHONE");
     Line("?VBVAL");
-    EXPECT_EQ(port.writes, (std::vector<std::string>{"BAND1 14\r", "BAND2\r", "MODE2CW\r",
-                                                     "CR01\r", "NAMEQarn Zuvo Box (plus)\r",
-                                                     "X0\r", "ETX0\r", "VPHONE0\r", "VBVAL0\r"}));
+    EXPECT_EQ(port.writes, (std::vector<std::string>{"BAND1 14\r", "BAND2\r", "MODE2CW\r", "CR01\r",
+                                                     "NAMEQarn Zuvo Box (plus)\r", "X0\r", "ETX0\r",
+                                                     "VPHONE0\r", "VBVAL0\r"}));
 }
 
 TEST_F(OtrspTest, BadLinesMatchNothing) {
-    Line("rx2");                       // lower case
+    Line("rx2");                         // lower case
     otrsp.OnSwitchingPortByte(0, '\n');  // CR LF: the next line starts with LF
     Line("RX2");
     Line(std::string("\0RX2", 4));  // a NUL ends the line at once
@@ -397,7 +408,8 @@ TEST_F(OtrspTest, WindowControlsAreCountedSends) {
     otrsp.SetMicRelays(true);
     otrsp.SetBlendLevel(40);
     otrsp.SetMapIndex(1, 3);
-    EXPECT_EQ(sender.sent, (Sent{{0x31, 0x02}, {0x31, 0x0A}, {0x31, 0x1A}, {0x33, 40}, {0x34, 0x23}}));
+    EXPECT_EQ(sender.sent,
+              (Sent{{0x31, 0x02}, {0x31, 0x0A}, {0x31, 0x1A}, {0x33, 40}, {0x34, 0x23}}));
     EXPECT_EQ(otrsp.PendingReplies(), 5);
     EXPECT_EQ(otrsp.RequestedMap(1), 0x23);
 }

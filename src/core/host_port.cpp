@@ -1,0 +1,341 @@
+#include "core/host_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "platform/errors.h"
+
+namespace zuvo {
+
+namespace {
+
+constexpr int kConnectRetryMs = 200;
+// A COM device that keeps failing (unplugged) would otherwise be retried in a tight loop.
+constexpr int kComErrorPauseMs = 100;
+constexpr size_t kPipeReadSize = 4096;
+
+struct PortTexts {
+    const char* pipeName;
+    const char* pipeFailure;
+    const char* comFailure;
+    const char* unsent;
+    const char* response;
+    const char* writeFailure;
+};
+
+constexpr PortTexts kKeyerTexts{
+    "WINKEY_DEVICE",          "Cannot open keyer pipe:", "Cannot open keyer port: ",
+    "* KE response (unsent)", "* KE response",           "KE Write: "};
+constexpr PortTexts kSwitchingTexts{"OTRSP_DEVICE",           "Cannot open Zuvo pipe:",
+                                    "Cannot open Zuvo port:", "* SE response (unsent)",
+                                    "* SE response",          "SE Write: "};
+
+const PortTexts& Texts(HostPortKind kind) {
+    return kind == HostPortKind::kKeyer ? kKeyerTexts : kSwitchingTexts;
+}
+
+}  // namespace
+
+HostPort::HostPort(HostPortKind kind, platform::IHostPortSystem& system,
+                   platform::IMessagePoster& poster, IEventLog& log, const IVerbose& verbose,
+                   const SettingsStore& settings, IHostPortWindow& window)
+    : kind_(kind),
+      system_(system),
+      poster_(poster),
+      log_(log),
+      verbose_(verbose),
+      settings_(settings),
+      window_(window) {}
+
+HostPort::~HostPort() {
+    // Stop the thread without the close's window work: the window may be going too.
+    hooks_ = nullptr;
+    CloseHostPort();
+}
+
+const char* HostPort::PipeName() const {
+    return Texts(kind_).pipeName;
+}
+
+std::string HostPort::ComDevicePath(const SettingsStore& settings, int number) {
+    const std::string key = "COM" + std::to_string(number);
+    const std::string fallback = "/dev/ttyS" + std::to_string(number - 1);
+    char buf[512];
+    settings.ReadString("Ports", key.c_str(), fallback.c_str(), buf, sizeof buf);
+    return buf;
+}
+
+bool HostPort::Verbose() const {
+    return verbose_.IsVerbose(kind_ == HostPortKind::kKeyer ? zuvo::Verbose::kKeyer
+                                                            : zuvo::Verbose::kZuvo);
+}
+
+void HostPort::OpenHostPort() {
+    if (running_.load()) {
+        CloseHostPort();
+    }
+    const PortTexts& texts = Texts(kind_);
+    const bool pipe = window_.PipeMode();
+    if (pipe) {
+        handle_ = system_.CreatePipeServer(texts.pipeName);
+        if (!handle_) {
+            log_.LogLastError(texts.pipeFailure);
+            window_.UncheckPipes();
+            return;
+        }
+    } else {
+        const int index = window_.SelectedComIndex(kind_);
+        if (index < 0) {
+            log_.LogMessage("Please select a COM port");
+            window_.UncheckPortBox(kind_);
+            return;
+        }
+        handle_ = system_.OpenSerialDevice(ComDevicePath(settings_, index + 1));
+        if (!handle_) {
+            log_.LogLastError(texts.comFailure);
+            window_.UncheckPortBox(kind_);
+            return;
+        }
+    }
+    if (hooks_ != nullptr) {
+        hooks_->OnHostPortOpening(kind_);
+    }
+    ++generation_;
+    running_.store(true);
+    clientConnected_.store(false);
+    platform::IHostPortHandle* port = handle_.get();
+    if (pipe) {
+        thread_ = std::thread(&HostPort::PipeThread, this, port);
+    } else if (kind_ == HostPortKind::kKeyer) {
+        thread_ = std::thread(&HostPort::KeyerComThread, this, port);
+    } else {
+        thread_ = std::thread(&HostPort::SwitchingComThread, this, port);
+    }
+    if (hooks_ != nullptr) {
+        hooks_->OnHostPortStarted(kind_);
+    }
+}
+
+void HostPort::CloseHostPort() {
+    {
+        std::lock_guard lock(pauseMutex_);
+        running_.store(false);
+    }
+    pauseWake_.notify_all();
+    if (handle_) {
+        handle_->Wake();
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    handle_.reset();
+    clientConnected_.store(false);
+    if (hooks_ != nullptr) {
+        hooks_->OnHostPortClosed(kind_);
+    }
+}
+
+// --- read threads: they only read and post -------------------------------------------------
+
+void HostPort::PostBytes(const uint8_t* data, size_t length) {
+    const uint32_t id = kind_ == HostPortKind::kKeyer ? platform::kMsgKeyerPortByte
+                                                      : platform::kMsgSwitchingPortByte;
+    for (size_t i = 0; i < length; ++i) {
+        platform::Message m;
+        m.id = id;
+        m.lParam = static_cast<int32_t>(static_cast<int8_t>(data[i]));
+        m.source = generation_;
+        poster_.Post(std::move(m));
+    }
+}
+
+void HostPort::PostError(uint32_t code) {
+    platform::Message m;
+    m.id = kind_ == HostPortKind::kKeyer ? platform::kMsgKeyerPortByte
+                                         : platform::kMsgSwitchingPortByte;
+    m.wParam = code;
+    m.lParam = 0xFFFF;
+    m.source = generation_;
+    poster_.Post(std::move(m));
+}
+
+void HostPort::PostModemStatus(uint32_t mask) {
+    platform::Message m;
+    m.id = platform::kMsgModemStatus;
+    m.lParam = static_cast<int32_t>(mask);
+    m.source = generation_;
+    poster_.Post(std::move(m));
+}
+
+bool HostPort::PauseUnlessClosing(int ms) {
+    std::unique_lock lock(pauseMutex_);
+    pauseWake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return !running_.load(); });
+    return running_.load();
+}
+
+void HostPort::PipeThread(platform::IHostPortHandle* port) {
+    clientConnected_.store(false);
+    bool errorPosted = false;
+    uint8_t buf[kPipeReadSize];
+    while (running_.load()) {
+        if (!clientConnected_.load()) {
+            const platform::PortStatus st = port->WaitForClient();
+            if (st == platform::PortStatus::kReady) {
+                clientConnected_.store(true);
+                errorPosted = false;
+            } else if (st == platform::PortStatus::kError) {
+                if (!errorPosted) {
+                    PostError(platform::GetLastError());
+                    errorPosted = true;
+                }
+                PauseUnlessClosing(kConnectRetryMs);
+            }
+            continue;
+        }
+        const platform::PortReadResult r = port->Read(buf, sizeof buf);
+        if (r.status == platform::PortStatus::kReady) {
+            PostBytes(buf, r.length);
+        } else if (r.status == platform::PortStatus::kError) {
+            // Every client loss is reported; the next pass waits for a new client.
+            PostError(platform::GetLastError());
+            clientConnected_.store(false);
+            if (kind_ == HostPortKind::kSwitching) {
+                PostModemStatus(8);
+            }
+        }
+    }
+}
+
+void HostPort::KeyerComThread(platform::IHostPortHandle* port) {
+    bool errorPosted = false;
+    uint8_t buf[256];
+    while (running_.load()) {
+        const platform::PortReadResult r = port->Read(buf, sizeof buf);
+        if (r.status == platform::PortStatus::kReady) {
+            PostBytes(buf, r.length);
+        } else if (r.status == platform::PortStatus::kError && running_.load()) {
+            if (!errorPosted) {
+                PostError(platform::GetLastError());
+                errorPosted = true;
+            }
+            PauseUnlessClosing(kComErrorPauseMs);
+        }
+    }
+}
+
+void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
+    bool errorPosted = false;
+    auto postOnce = [&] {
+        if (!errorPosted) {
+            PostError(platform::GetLastError());
+            errorPosted = true;
+        }
+    };
+    uint8_t buf[256];
+    while (running_.load()) {
+        uint32_t mask = 0;
+        const platform::PortStatus st = port->WaitCommEvent(mask);
+        if (st == platform::PortStatus::kWoken) {
+            continue;
+        }
+        if (st == platform::PortStatus::kError) {
+            if (!running_.load()) {
+                break;
+            }
+            postOnce();
+            PauseUnlessClosing(kComErrorPauseMs);
+            continue;
+        }
+        if (mask & (platform::kCommEventCts | platform::kCommEventDsr)) {
+            PostModemStatus(mask);
+        }
+        if ((mask & platform::kCommEventRxChar) == 0) {
+            continue;
+        }
+        size_t count = 0;
+        if (!port->InputQueueCount(count)) {
+            postOnce();
+            continue;
+        }
+        while (count > 0 && running_.load()) {
+            const platform::PortReadResult r = port->Read(buf, std::min(count, sizeof buf));
+            if (r.status != platform::PortStatus::kReady) {
+                if (r.status == platform::PortStatus::kError) {
+                    postOnce();
+                }
+                break;
+            }
+            PostBytes(buf, r.length);
+            count -= r.length;
+        }
+    }
+}
+
+// --- writes (main thread) ------------------------------------------------------------------
+
+void HostPort::WriteKeyerByte(uint8_t byte) {
+    const PortTexts& texts = Texts(kind_);
+    if (window_.PipeMode() && !clientConnected_.load()) {
+        if (Verbose()) {
+            log_.LogByte(texts.unsent, byte);
+        }
+        return;
+    }
+    if (Verbose()) {
+        log_.LogByte(texts.response, byte);
+    }
+    if (!handle_) {
+        platform::SetLastError(platform::FromErrno(EBADF));
+        log_.LogLastError(texts.writeFailure);
+        return;
+    }
+    if (!handle_->Write(&byte, 1)) {
+        log_.LogLastError(texts.writeFailure);
+    }
+}
+
+void HostPort::WriteSwitchingText(std::string_view text) {
+    const PortTexts& texts = Texts(kind_);
+    // The reply is a zero-terminated text: nothing after a NUL goes out.
+    text = text.substr(0, std::min(text.size(), text.find('\0')));
+    const bool pipe = window_.PipeMode();
+    if (pipe && !clientConnected_.load()) {
+        if (Verbose()) {
+            log_.LogQuoted(texts.unsent, text);
+        }
+        return;
+    }
+    if (Verbose()) {
+        log_.LogQuoted(texts.response, text);
+    }
+    if (!handle_) {
+        platform::SetLastError(platform::FromErrno(EBADF));
+        log_.LogLastError(texts.writeFailure);
+        return;
+    }
+    const auto* data = reinterpret_cast<const uint8_t*>(text.data());
+    if (!pipe) {
+        if (!text.empty() && !handle_->Write(data, text.size())) {
+            log_.LogLastError(texts.writeFailure);
+        }
+        return;
+    }
+    // One byte per write, as a message pipe delivers them; the first failure drops the rest.
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!handle_->Write(data + i, 1)) {
+            log_.LogLastError(texts.writeFailure);
+            return;
+        }
+    }
+}
+
+bool HostPort::GetSwitchingModemStatus(uint32_t& status) {
+    if (!handle_) {
+        platform::SetLastError(platform::FromErrno(EBADF));
+        return false;
+    }
+    return handle_->GetModemStatus(status);
+}
+
+}  // namespace zuvo

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/event_log.h"
+#include "core/settings_store.h"
+#include "keyer/keyer_port.h"
+#include "platform/host_port.h"
+#include "platform/message_queue.h"
+#include "switching/switching_port.h"
+
+namespace zuvo {
+
+enum class HostPortKind { kKeyer, kSwitching };
+
+// What a host port reads and sets in the main window.
+class IHostPortWindow {
+  public:
+    virtual ~IHostPortWindow() = default;
+    // The process-wide pipe mode flag ("Pipes").
+    virtual bool PipeMode() const = 0;
+    // The port's COM list selection, -1 for none; index i is COM port i + 1.
+    virtual int SelectedComIndex(HostPortKind kind) const = 0;
+    virtual void UncheckPortBox(HostPortKind kind) = 0;  // "Keyer" or "Zuvo"
+    virtual void UncheckPipes() = 0;
+};
+
+// The extra work of the interpreter and the window around opening and closing a port.
+class IHostPortHooks {
+  public:
+    virtual ~IHostPortHooks() = default;
+    // The port is open; its read thread has not started yet.
+    virtual void OnHostPortOpening(HostPortKind) {}
+    // The read thread runs.
+    virtual void OnHostPortStarted(HostPortKind) {}
+    // The port is closed and its read thread has ended.
+    virtual void OnHostPortClosed(HostPortKind) {}
+};
+
+// One host port (keyer or switching): a COM device or a pipe server with its port read
+// thread, which only reads and posts one message per byte (kMsgKeyerPortByte or
+// kMsgSwitchingPortByte), its errors, and for the switching port the modem status
+// message. Open, close and the writes run on the main thread.
+class HostPort final : public IKeyerPort, public ISwitchingPort {
+  public:
+    HostPort(HostPortKind kind, platform::IHostPortSystem& system, platform::IMessagePoster& poster,
+             IEventLog& log, const IVerbose& verbose, const SettingsStore& settings,
+             IHostPortWindow& window);
+    ~HostPort() override;
+    HostPort(const HostPort&) = delete;
+    HostPort& operator=(const HostPort&) = delete;
+
+    void SetHooks(IHostPortHooks* hooks) { hooks_ = hooks; }
+
+    void OpenHostPort();
+    // Returns when the read thread has ended.
+    void CloseHostPort();
+
+    bool IsRunning() const { return running_.load(); }
+    bool ClientConnected() const { return clientConnected_.load(); }
+
+    // The device path of "COMn": settings section "Ports", key "COMn", else /dev/ttyS{n-1}.
+    static std::string ComDevicePath(const SettingsStore& settings, int number);
+    // The pipe's name in the runtime folder.
+    const char* PipeName() const;
+
+    // IKeyerPort
+    bool IsKeyerPortRunning() const override { return IsRunning(); }
+    void WriteKeyerByte(uint8_t byte) override;
+
+    // ISwitchingPort
+    void WriteSwitchingText(std::string_view text) override;
+    bool PipeMode() const override { return window_.PipeMode(); }
+    bool GetSwitchingModemStatus(uint32_t& status) override;
+
+  private:
+    void PipeThread(platform::IHostPortHandle* port);
+    void KeyerComThread(platform::IHostPortHandle* port);
+    void SwitchingComThread(platform::IHostPortHandle* port);
+    void PostBytes(const uint8_t* data, size_t length);
+    void PostError(uint32_t code);
+    void PostModemStatus(uint32_t mask);
+    // Sleeps up to ms unless the port is being closed; false when it is.
+    bool PauseUnlessClosing(int ms);
+    bool Verbose() const;
+
+    const HostPortKind kind_;
+    platform::IHostPortSystem& system_;
+    platform::IMessagePoster& poster_;
+    IEventLog& log_;
+    const IVerbose& verbose_;
+    const SettingsStore& settings_;
+    IHostPortWindow& window_;
+    IHostPortHooks* hooks_ = nullptr;
+
+    std::unique_ptr<platform::IHostPortHandle> handle_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> clientConnected_{false};
+    uint32_t generation_ = 0;  // Message::source of this open's posts
+    std::mutex pauseMutex_;
+    std::condition_variable pauseWake_;
+};
+
+}  // namespace zuvo

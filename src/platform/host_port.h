@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zuvo::platform {
+
+// Modem status bits (the values the Windows build reads).
+inline constexpr uint32_t kModemCtsOn = 0x0010;
+inline constexpr uint32_t kModemDsrOn = 0x0020;
+inline constexpr uint32_t kModemRingOn = 0x0040;
+inline constexpr uint32_t kModemRlsdOn = 0x0080;
+
+// Comm event bits, as the modem status message carries them.
+inline constexpr uint32_t kCommEventRxChar = 0x0001;
+inline constexpr uint32_t kCommEventCts = 0x0008;
+inline constexpr uint32_t kCommEventDsr = 0x0010;
+
+enum class PortStatus {
+    kReady,  // what was waited for has happened (bytes read, client connected, comm event)
+    kWoken,  // Wake() was called
+    kError,  // failed; the calling thread's last error is set
+};
+
+struct PortReadResult {
+    PortStatus status = PortStatus::kError;
+    size_t length = 0;  // bytes placed in the buffer for kReady (at least 1)
+};
+
+// One open host port: a pipe server (on Linux a pty whose slave the logger opens through
+// a link in the runtime folder) or a serial device opened exclusively. The port read
+// thread blocks in the waiting calls; the main thread writes and finally wakes the thread,
+// joins it and destroys the handle.
+class IHostPortHandle {
+  public:
+    virtual ~IHostPortHandle() = default;
+
+    // --- port read thread --------------------------------------------------------------
+
+    // Pipe servers only. Blocks until a client has the port open (kReady), Wake() (kWoken)
+    // or a failure (kError). Returns kReady at once while a client is connected. Output
+    // written while no client was connected is discarded before kReady, so a new client
+    // never reads what was meant for the previous one. Never spins: while no client is
+    // there it sleeps until the port is opened, re-checking at most every 200 ms.
+    virtual PortStatus WaitForClient() = 0;
+
+    // Blocks until at least one byte has been read into buf, Wake(), or a failure. For a
+    // pipe server a lost client is a failure with kErrorBrokenPipe; the next WaitForClient
+    // waits for a new one.
+    virtual PortReadResult Read(uint8_t* buf, size_t size) = 0;
+
+    // Serial devices only. Blocks until received bytes are waiting (kCommEventRxChar), CTS
+    // or DSR changed (kCommEventCts, kCommEventDsr), Wake() or a failure. mask holds the
+    // events that happened. Modem lines are sampled every 10 ms while waiting: TIOCMIWAIT
+    // cannot be interrupted by Wake(), and a read thread stuck in it would hold up the
+    // port's close; devices without modem lines (ENOTTY) are not sampled at all.
+    virtual PortStatus WaitCommEvent(uint32_t& mask) = 0;
+
+    // Serial devices only. Bytes waiting to be read. False with the last error set.
+    virtual bool InputQueueCount(size_t& count) = 0;
+
+    // --- main thread -------------------------------------------------------------------
+
+    // Writes all bytes, waiting up to one second for room. False with the last error set.
+    virtual bool Write(const uint8_t* data, size_t length) = 0;
+
+    // Modem lines as kModemCtsOn | kModemDsrOn | ... False with the last error set (ptys
+    // have none).
+    virtual bool GetModemStatus(uint32_t& status) = 0;
+
+    // --- any thread --------------------------------------------------------------------
+
+    // Makes the blocked and every later waiting call return kWoken. Used once, to stop.
+    virtual void Wake() = 0;
+};
+
+// Opens host ports. Main thread.
+class IHostPortSystem {
+  public:
+    virtual ~IHostPortSystem() = default;
+
+    // A pipe server named name ("WINKEY_DEVICE", "OTRSP_DEVICE"): on Linux a raw pty (no
+    // echo, no CR/LF translation, no flow-control characters taken) with a link of that
+    // name in the runtime folder pointing at its slave. Only one client is served at a
+    // time. nullptr with the last error set on failure.
+    virtual std::unique_ptr<IHostPortHandle> CreatePipeServer(const std::string& name) = 0;
+
+    // A serial device by path, held exclusively (a second open, ours or another
+    // program's, fails) and put into raw mode at its current speed. nullptr with the last
+    // error set on failure.
+    virtual std::unique_ptr<IHostPortHandle> OpenSerialDevice(const std::string& path) = 0;
+};
+
+}  // namespace zuvo::platform
