@@ -39,7 +39,7 @@ class RttyBridgeTest : public ::testing::Test {
     test::FakeVerbose verbose;
     test::FakeBoxSender sender;
     BoxState state;
-    test::FakeSwitchingControl switching;
+    test::RttySwitchingStub switching;
     platform::fake::FakeRttySharedBlock block;
     platform::fake::FakeRttyMessageReceiver receiver;
     platform::MessageQueue queue;
@@ -310,7 +310,7 @@ TEST(RttyBridgeOpen, WithoutABlockTheBridgeStillWorksSilently) {
     test::FakeVerbose verbose;
     test::FakeBoxSender sender(&log);
     BoxState state;
-    test::FakeSwitchingControl switching(state);
+    test::RttySwitchingStub switching(state);
     platform::fake::FakeRttySharedBlock block;
     block.openResult = platform::SharedBlockOpen::kFailed;
     platform::fake::FakeRttyMessageReceiver receiver;

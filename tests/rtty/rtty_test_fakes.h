@@ -10,9 +10,9 @@ namespace zuvo::test {
 
 // The switching logic as the RTTY bridge sees it: the TX radio comes from the box state,
 // the requested maps are set by the test, and every UpdatePtt records the PTT it combined.
-class FakeSwitchingControl : public ISwitchingControl {
+class RttySwitchingStub : public ISwitchingControl {
   public:
-    explicit FakeSwitchingControl(const BoxState& state) : state_(state) {}
+    explicit RttySwitchingStub(const BoxState& state) : state_(state) {}
 
     uint8_t requestedMap[2] = {0, 0};
     bool rttyPtt = false;
