@@ -10,30 +10,35 @@ namespace zuvo::platform::fake {
 
 void FakeHostPort::Connect() {
     std::lock_guard lock(mutex_);
+    waiting_ = false;  // the waiter has something now
     connected_ = true;
     changed_.notify_all();
 }
 
 void FakeHostPort::Send(const std::string& bytes) {
     std::lock_guard lock(mutex_);
+    waiting_ = false;  // the waiter has something now
     items_.push_back(Item{Item::kBytes, bytes, 0, 0, false});
     changed_.notify_all();
 }
 
 void FakeHostPort::Disconnect() {
     std::lock_guard lock(mutex_);
+    waiting_ = false;  // the waiter has something now
     items_.push_back(Item{Item::kError, {}, kErrorBrokenPipe, 0, true});
     changed_.notify_all();
 }
 
 void FakeHostPort::FailRead(uint32_t error) {
     std::lock_guard lock(mutex_);
+    waiting_ = false;  // the waiter has something now
     items_.push_back(Item{Item::kError, {}, error, 0, false});
     changed_.notify_all();
 }
 
 void FakeHostPort::ModemChange(uint32_t mask, uint32_t status) {
     std::lock_guard lock(mutex_);
+    waiting_ = false;  // the waiter has something now
     items_.push_back(Item{Item::kModem, {}, mask, status, false});
     changed_.notify_all();
 }

@@ -29,7 +29,8 @@ class FakeHostPort final : public IHostPortHandle {
     void SetModemError(uint32_t error);                // 0: modem status readable
     std::vector<std::string> Writes() const;           // one entry per Write call
     bool Woken() const;
-    // Blocks until the read thread waits with nothing left to take (or timeout).
+    // Blocks until the read thread has taken everything given so far and blocks again
+    // (false on timeout).
     bool WaitIdle(int timeoutMs = 2000);
 
     // --- IHostPortHandle ---
