@@ -101,6 +101,8 @@ class SimBox {
     bool PopReady(SimReport& out);
     // Some report is due now.
     bool HasReady() const;
+    // Forgets every queued report (nobody was listening when they were sent).
+    void DropOutput() { output_.clear(); }
     // The earliest pending output, component event or USB return, -1 for none. An output
     // that is due but not yet collected counts, so it may lie in the past.
     int64_t NextEventMs() const;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -26,14 +27,15 @@ class SteadyClock final : public IClock {
     std::chrono::steady_clock::time_point start_;
 };
 
+// Atomic because a test moves it while the simulator's reader threads look at it.
 class VirtualClock final : public IClock {
   public:
-    int64_t NowMs() const override { return now_; }
+    int64_t NowMs() const override { return now_.load(); }
     void Advance(int64_t ms) { now_ += ms; }
     void Set(int64_t ms) { now_ = ms; }
 
   private:
-    int64_t now_ = 0;
+    std::atomic<int64_t> now_{0};
 };
 
 }  // namespace zuvo::sim

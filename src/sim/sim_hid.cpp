@@ -7,6 +7,7 @@
 
 #include "link/box_protocol.h"
 #include "platform/errors.h"
+#include "sim/sim_fsk.h"
 
 namespace zuvo::sim {
 
@@ -19,8 +20,23 @@ using platform::HidReadStatus;
 // been removed it fails with "device not connected" even after the device returns.
 class SimHidHandle final : public platform::IHidHandle {
   public:
+    // Made with the system's lock held.
     SimHidHandle(SimHidSystem& system, SimHidSystem::Device& device, HidAccess access)
-        : system_(system), device_(device), generation_(device.generation), access_(access) {}
+        : system_(system), device_(device), generation_(device.generation), access_(access) {
+        if (access_ == HidAccess::kRead) {
+            // Like hidraw, a reader only gets reports sent after it opened: whatever the box
+            // said while nobody listened is gone.
+            if (device_.readHandles++ == 0 && device_.box) {
+                device_.box->DropOutput();
+            }
+        }
+    }
+    ~SimHidHandle() override {
+        if (access_ == HidAccess::kRead) {
+            std::lock_guard lock(system_.mutex_);
+            --device_.readHandles;
+        }
+    }
 
     bool GetAttributes(HidAttributes& out) override {
         std::lock_guard lock(system_.mutex_);
@@ -202,6 +218,7 @@ size_t SimHidSystem::AddBox(const std::string& path) {
     auto device = std::make_unique<Device>();
     device->info = {path, box::kVendorId, box::kProductApplication, 0, box::kReportSize};
     device->box = std::make_unique<SimBox>(*clock_);
+    SimFsk::Install(*device->box);
     if (!devices_.empty() && devices_.front()->box) {
         // Later boxes write to the same transcript as the first.
         device->box->SetTranscript(transcript_);

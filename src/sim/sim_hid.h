@@ -99,6 +99,7 @@ class SimHidSystem final : public platform::IHidSystem, public ISimControls {
         bool otherPresent = true;
         bool present = true;      // as last seen by the host
         uint64_t generation = 0;  // counts removals: handles of an older one are dead
+        int readHandles = 0;
     };
 
     Device* FindLocked(const std::string& path);

@@ -23,9 +23,10 @@ bool WriteReport(platform::IHidHandle& h, uint8_t code, uint8_t value) {
 
 class SimHidManualTest : public ::testing::Test {
   protected:
+    // The queue outlives the system that posts to it.
+    platform::MessageQueue queue;
     VirtualClock clock;
     SimHidSystem hid{SimHidSystem::Options{&clock, false}};
-    platform::MessageQueue queue;
 };
 
 TEST_F(SimHidManualTest, PresentsTheBoxLikeAUsbDevice) {
@@ -41,6 +42,7 @@ TEST_F(SimHidManualTest, PresentsTheBoxLikeAUsbDevice) {
     EXPECT_FALSE(hid.Open("/dev/hidraw9", HidAccess::kRead));
     EXPECT_EQ(platform::GetLastError(), platform::kErrorFileNotFound);
 
+    hid.SetPot(31);  // nobody listens yet: this report is lost
     auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
     auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
     ASSERT_TRUE(WriteReport(*writer, 0x00, 0x00));
@@ -244,8 +246,8 @@ TEST(SimHidRealTime, IdleDriverUsesNoCpu) {
 // Real time, with the driver thread: a delayed reply arrives on time and the box returns
 // by itself after Reset Defaults.
 TEST(SimHidRealTime, DriverDeliversOnTime) {
+    platform::MessageQueue queue;  // outlives the driver thread that posts to it
     SimHidSystem hid;
-    platform::MessageQueue queue;
     hid.RegisterDeviceNotifications(queue);
     hid.SetReplyDelayMs(40);
     auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
