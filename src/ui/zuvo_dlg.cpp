@@ -14,7 +14,10 @@ CZuvoDlg::CZuvoDlg(Environment env)
       window_(state_),
       link_(env_.hid, env_.queue, log_, state_, *this),
       reports_(state_, link_, log_, window_,
-               ReportHandler::Sinks{keyerReports_, switchingReports_, rttyReports_, window_}) {
+               ReportHandler::Sinks{keyerReports_, switchingReports_, rttyReports_, window_}),
+      controls_({window_.Model(), state_, link_, env_.settings, env_.queue, *this,
+                 [this] { EnableBoxControls(); }}) {
+    window_.SetSwitchingShownHook([this] { controls_.SyncManualSwitching(); });
     if (!env_.sleep) {
         env_.sleep = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     }
@@ -52,6 +55,7 @@ void CZuvoDlg::OnInitDialog() {
     if (!link_.IsConnectedFlag()) {
         log_.LogMessage("Zuvo Box is not connected");
     }
+    controls_.OpenPortsAtStartup();
 }
 
 void CZuvoDlg::Dispatch(const platform::Message& message) {

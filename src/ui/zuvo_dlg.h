@@ -13,14 +13,16 @@
 #include "platform/hid.h"
 #include "platform/message_queue.h"
 #include "ui/event_log.h"
+#include "ui/main_controls.h"
 #include "ui/main_window.h"
+#include "ui/window_actions.h"
 
 namespace zuvo {
 
 // The interface program's main dialog: the composition root. It owns every piece, wires
 // them together through their interfaces and dispatches the posted messages to them. The
 // logic lives in the pieces.
-class CZuvoDlg final : public ILinkEvents {
+class CZuvoDlg final : public ILinkEvents, public IWindowActions {
   public:
     struct Environment {
         platform::IHidSystem& hid;
@@ -42,9 +44,15 @@ class CZuvoDlg final : public ILinkEvents {
     // The window's close command: Keyer Control 8, 100 ms, then every thread is stopped.
     void OnClose();
     bool Closed() const { return closed_; }
+    // Enter and Escape do nothing in this window: only the close command closes it.
+    enum class DialogKey { kEnter, kEscape };
+    void OnDialogKey(DialogKey) {}
+    // A user change of control id; the window model already holds the new value.
+    void OnControlChanged(int id) { controls_.OnControlChanged(id); }
 
     EventLog& Log() { return log_; }
     MainWindow& Window() { return window_; }
+    MainControls& Controls() { return controls_; }
     BoxState& State() { return state_; }
     BoxLink& Link() { return link_; }
 
@@ -75,6 +83,7 @@ class CZuvoDlg final : public ILinkEvents {
     IRttyReports rttyReports_;
 
     ReportHandler reports_;
+    MainControls controls_;
     bool closed_ = false;
 };
 
