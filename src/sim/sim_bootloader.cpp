@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/box_protocol.h"
+
 namespace zuvo::sim {
 
 namespace {
@@ -131,6 +133,74 @@ int64_t SimBootLoader::NextEventAfterMs(int64_t t) const {
         }
     }
     return -1;
+}
+
+bool SimBootLoaderComponent::OnHostReport(uint8_t code, uint8_t value, SimBox& box) {
+    (void)code;
+    (void)value;
+    (void)box;
+    return active_;  // the boot loader does not speak the application's 3-byte reports
+}
+
+bool SimBootLoaderComponent::OnRawReport(const uint8_t* data, size_t length, SimBox& box) {
+    if (!active_) {
+        return false;
+    }
+    if (length > 1 && (data[1] == kWrite || data[1] == kErase)) {
+        programmed_ = true;
+    }
+    loader_.ReceiveReport(data, length);
+    SimBootLoader::Report answer;
+    while (loader_.PopReady(answer)) {
+        box.EmitRaw(std::vector<uint8_t>(answer.begin(), answer.end()));
+    }
+    if (loader_.TakeRestartRequest()) {
+        Leave(box);
+    }
+    return true;
+}
+
+bool SimBootLoaderComponent::OnPaddle(SimBox& box) {
+    (void)box;
+    return active_;
+}
+
+bool SimBootLoaderComponent::OnPot(uint8_t wpm, SimBox& box) {
+    (void)wpm;
+    (void)box;
+    return active_;
+}
+
+void SimBootLoaderComponent::Enter(SimBox& box) {
+    if (!programmed_) {
+        // The factory firmware is whatever version the box runs now.
+        loader_.LoadFirmware(SimBootLoader::kVersionAddress,
+                             {box.Setting(box::kQuery), box.Setting(box::kPatchLevel),
+                              box.Setting(box::kSpecialVersion)});
+    }
+    active_ = true;
+    box.SetUsbIdentity(box::kProductBootLoader, box::kBootReportSize);
+    box.Restart();
+}
+
+void SimBootLoaderComponent::Leave(SimBox& box) {
+    if (loader_.FirmwareErased()) {
+        box.Restart();  // nothing to run: the boot loader comes back
+        return;
+    }
+    active_ = false;
+    const uint8_t version = loader_.VersionByte();
+    box.SetVersion(version >> 4, version & 0x0F, loader_.PatchLevel(), loader_.SpecialVersion());
+    box.SetUsbIdentity(box::kProductApplication, box::kReportSize);
+    box.Restart();
+}
+
+SimBootLoaderComponent& InstallBootLoader(SimBox& box) {
+    auto component = std::make_unique<SimBootLoaderComponent>();
+    SimBootLoaderComponent& ref = *component;
+    box.AddComponent(std::move(component));
+    box.SetUpdateModeHandler([&ref](SimBox& b) { ref.Enter(b); });
+    return ref;
 }
 
 }  // namespace zuvo::sim

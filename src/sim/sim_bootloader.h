@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include "sim/sim_box.h"
 #include "sim/sim_clock.h"
 
 namespace zuvo::sim {
@@ -88,5 +89,40 @@ class SimBootLoader {
     int writes_ = 0;
     int reads_ = 0;
 };
+
+// The boot loader inside a simulated box. Update Mode (8, 0x21) makes the box drop off USB
+// and return as product 0x065F with 65-byte reports; from then on every report goes to the
+// boot loader until a restart request (0xFF) brings the application firmware back with the
+// version bytes programmed at SimBootLoader::kVersionAddress. Erased firmware (version byte
+// 0xFF) cannot run: the box then returns as the boot loader again. The flash survives
+// unplugging, so an interrupted update can simply be repeated.
+class SimBootLoaderComponent final : public ISimComponent {
+  public:
+    // Answers leave through the box's own queue and reply delay, so the loader's clock
+    // stands still.
+    SimBootLoaderComponent() : loader_(stillClock_) {}
+
+    bool OnHostReport(uint8_t code, uint8_t value, SimBox& box) override;
+    bool OnRawReport(const uint8_t* data, size_t length, SimBox& box) override;
+    bool OnPaddle(SimBox& box) override;
+    bool OnPot(uint8_t wpm, SimBox& box) override;
+
+    // What Update Mode does.
+    void Enter(SimBox& box);
+    bool Active() const { return active_; }
+    SimBootLoader& Loader() { return loader_; }
+
+  private:
+    void Leave(SimBox& box);
+
+    VirtualClock stillClock_;
+    SimBootLoader loader_;
+    bool active_ = false;
+    bool programmed_ = false;  // the host has written flash since the box was made
+};
+
+// Adds the boot loader to a box and makes Update Mode enter it. The component stays owned
+// by the box; the returned reference lives as long as the box.
+SimBootLoaderComponent& InstallBootLoader(SimBox& box);
 
 }  // namespace zuvo::sim

@@ -1,0 +1,174 @@
+// ZuvoBoxUtility: configures the box and updates its firmware. This front end works from the
+// command line (the window comes with the Qt front end); it drives the same window model.
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/single_instance.h"
+#include "generated/version.h"
+#include "platform/posix/hid_linux.h"
+#include "platform/posix/instance_lock.h"
+#include "platform/posix/signal_watcher.h"
+#include "sim/sim_bootloader.h"
+#include "sim/sim_hid.h"
+#include "utility/utility_dlg.h"
+#include "utility/utility_runner.h"
+
+namespace {
+
+struct Options {
+    bool simulate = false;
+    bool show = false;
+    std::string updateFile;
+    int timeoutSeconds = 10;
+    bool simJumper = false;  // the simulated boot loader asks for the jumper to be removed
+};
+
+void Usage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: ZuvoBoxUtility [options] (--update FILE.hex | --show)\n"
+                 "  --update FILE.hex   restart the box into its boot loader, program, verify\n"
+                 "                      and restart it; the log goes to standard output\n"
+                 "  --show              connect and print every setting the box reports\n"
+                 "  --simulate          use the simulated box instead of USB\n"
+                 "  --timeout SECONDS   longest wait for the box at each step (default 10)\n"
+                 "  --sim-jumper        the simulated boot loader ends asking for the jumper\n"
+                 "  --version, --help\n"
+                 "Exit codes: 0 done, 1 another instance runs, 2 usage, 3 no box found,\n"
+                 "4 time-out, 5 firmware file rejected, 6 box lost, 7 verify failed,\n"
+                 "8 remove the jumper, 9 interrupted\n");
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "ZuvoBoxUtility: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (arg == "--simulate") {
+            o.simulate = true;
+        } else if (arg == "--show") {
+            o.show = true;
+        } else if (arg == "--update") {
+            if (!value(o.updateFile)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--timeout") {
+            std::string t;
+            if (!value(t)) {
+                return std::nullopt;
+            }
+            o.timeoutSeconds = std::atoi(t.c_str());
+            if (o.timeoutSeconds <= 0) {
+                std::fprintf(stderr, "ZuvoBoxUtility: bad --timeout %s\n", t.c_str());
+                return std::nullopt;
+            }
+        } else if (arg == "--sim-jumper") {
+            o.simJumper = true;
+        } else if (arg == "--version") {
+            std::printf("ZuvoBoxUtility %u.%u.%u\n", zuvo::kVersionMajor, zuvo::kVersionMinor,
+                        zuvo::kVersionPatch);
+            std::exit(0);
+        } else if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            std::exit(0);
+        } else {
+            std::fprintf(stderr, "ZuvoBoxUtility: unknown option %s\n", arg.c_str());
+            Usage(stderr);
+            return std::nullopt;
+        }
+    }
+    if (o.show == !o.updateFile.empty()) {
+        Usage(stderr);
+        return std::nullopt;
+    }
+    return o;
+}
+
+// Dialogs of an unattended run: messages to standard error, Yes to questions, and the
+// firmware file given on the command line for the open-file dialog.
+class CommandLineDialogs final : public zuvo::IDialogHost {
+  public:
+    explicit CommandLineDialogs(std::string file) : file_(std::move(file)) {}
+    void ShowError(const std::string& text) override { std::cerr << text << std::endl; }
+    void ShowMessage(const std::string& text) override { std::cerr << text << std::endl; }
+    bool AskYesNo(const std::string& text) override {
+        std::cerr << text << " (yes)" << std::endl;
+        return true;
+    }
+    std::optional<std::string> OpenFile(const std::string&) override {
+        if (file_.empty()) {
+            return std::nullopt;
+        }
+        return file_;
+    }
+
+  private:
+    std::string file_;
+};
+
+void PrintLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = ParseOptions(argc, argv);
+    if (!options) {
+        return 2;
+    }
+    namespace posix = zuvo::platform::posix;
+
+    zuvo::platform::MessageQueue queue;
+    // Before any thread starts, so that only the watcher's thread takes the signals.
+    posix::SignalWatcher signals(queue);
+
+    CommandLineDialogs dialogs(options->updateFile);
+    posix::PosixInstanceLock lock;
+    if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
+        return 1;
+    }
+
+    std::unique_ptr<zuvo::platform::IHidSystem> hid;
+    if (options->simulate) {
+        auto sim = std::make_unique<zuvo::sim::SimHidSystem>();
+        const bool jumper = options->simJumper;
+        sim->WithBox([jumper](zuvo::sim::SimBox& box) {
+            zuvo::sim::InstallBootLoader(box).Loader().SetRestartFlag(!jumper);
+        });
+        hid = std::move(sim);
+    } else {
+        hid = std::make_unique<posix::LinuxHidSystem>();
+    }
+
+    int code = 0;
+    {
+        zuvo::UtilityDlg dlg(*hid, queue, dialogs);
+        dlg.Log().SetObserver([&dlg](const std::string& line) {
+            dlg.Model().AppendItem(zuvo::utility::kLog, line);
+            PrintLine(line);
+        });
+        zuvo::UtilityRunner runner(
+            dlg, queue, *hid,
+            [](const std::string& text) {
+                std::fprintf(stderr, "ZuvoBoxUtility: %s\n", text.c_str());
+            },
+            std::chrono::seconds(options->timeoutSeconds));
+        code = options->show ? runner.Show(PrintLine) : runner.Update(options->updateFile);
+        dlg.Close();
+    }
+    return code;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "platform/hid.h"
+#include "platform/message_queue.h"
+#include "utility/utility_dlg.h"
+
+namespace zuvo {
+
+// Unattended work with the utility: the same window model and log, driven by a script
+// instead of an operator, with a time-out on every wait for the box so a run never hangs.
+class UtilityRunner {
+  public:
+    enum ExitCode : int {
+        kOk = 0,
+        kNoBox = 3,         // no box or boot loader found
+        kTimeOut = 4,       // the box did not answer or return in time
+        kBadFile = 5,       // the HEX file was rejected; nothing was sent
+        kBoxLost = 6,       // a write failed or the box went away
+        kVerifyFailed = 7,  // the read-back differed; the box stays in its boot loader
+        kJumper = 8,        // programmed; the box waits for its jumper to be removed
+        kInterrupted = 9,   // the close command (a signal) arrived
+    };
+
+    using Printer = std::function<void(const std::string& line)>;
+
+    // errors: where the runner says what failed (the log lines go through the dialog's log).
+    UtilityRunner(UtilityDlg& dlg, platform::MessageQueue& queue, platform::IHidSystem& hid,
+                  Printer errors, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+    // Connects, restarts the box into its boot loader, waits for it, updates the firmware,
+    // waits for the restarted box and reads its new version. The file the update asks for
+    // is `path` (the dialog host must hand it out).
+    int Update(const std::string& path);
+    // Connects and prints every setting the box reports.
+    int Show(const Printer& out);
+
+    // Drains posted messages into the dialog until pred holds; false on time-out or close.
+    bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+
+  private:
+    int Fail(int code, const std::string& text);
+    bool WaitForProduct(uint16_t productId);
+    bool ConnectAndReadVersion();
+
+    UtilityDlg& dlg_;
+    platform::MessageQueue& queue_;
+    platform::IHidSystem& hid_;
+    Printer errors_;
+    std::chrono::milliseconds timeout_;
+    bool interrupted_ = false;
+};
+
+}  // namespace zuvo
