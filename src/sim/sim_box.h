@@ -25,8 +25,9 @@ struct SimReport {
 
 class SimBox;
 
-// A timed part of the firmware (keyer, FSK, ...) plugged into the box. Every hook runs on
-// the box owner's thread with the box's lock held: a component never locks anything itself.
+// A timed part of the firmware (keyer, FSK, boot loader) plugged into the box. The box calls
+// every hook, so hooks run under whatever serialises the box (SimHidSystem's lock): a
+// component locks nothing itself and never calls into SimHidSystem.
 class ISimComponent {
   public:
     virtual ~ISimComponent() = default;
@@ -158,9 +159,9 @@ class SimBox {
     void SetTranscript(std::ostream* out) { transcript_ = out; }
     void Note(std::string_view text);
 
-    // The zuvo state requested by the host, before the front panel's forcing.
+    // The Zuvo State the host asked for, before the front panel's forcing.
     uint8_t RequestedState() const { return requestedState_; }
-    // state with the forcing of switch bits applied.
+    // A Zuvo State with the forcing of Zuvo Switches bits applied.
     static uint8_t ApplyForcing(uint8_t state, uint8_t switches);
 
   private:
