@@ -57,4 +57,19 @@ class IRttyMessageReceiver {
     virtual uint32_t Target() const = 0;
 };
 
+// For a program without the bridge's system objects: the block is never available and no
+// message arrives, so the bridge runs without counters and nobody can reach it.
+class NullRttySharedBlock final : public IRttySharedBlock {
+public:
+    SharedBlockOpen CreateOrOpen() override { return SharedBlockOpen::kFailed; }
+    bool IsOpen() const override { return false; }
+    void Write32(size_t, uint32_t) override {}
+    uint32_t Read32(size_t) const override { return 0; }
+};
+class NullRttyMessageReceiver final : public IRttyMessageReceiver {
+public:
+    bool Register(IMessagePoster&) override { return false; }
+    uint32_t Target() const override { return 0; }
+};
+
 }  // namespace zuvo::platform
