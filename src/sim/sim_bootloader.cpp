@@ -157,6 +157,9 @@ bool SimBootLoaderComponent::OnRawReport(const uint8_t* data, size_t length, Sim
     if (loader_.TakeRestartRequest()) {
         Leave(box);
     }
+    if (unplugAfter_ > 0 && --unplugAfter_ == 0) {
+        box.Unplug();
+    }
     return true;
 }
 

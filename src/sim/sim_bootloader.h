@@ -110,6 +110,9 @@ class SimBootLoaderComponent final : public ISimComponent {
     // What Update Mode does.
     void Enter(SimBox& box);
     bool Active() const { return active_; }
+    // A test's fault: the cable is pulled right after the n-th boot-loader report from now
+    // (0: never).
+    void UnplugAfterReports(int n) { unplugAfter_ = n; }
     SimBootLoader& Loader() { return loader_; }
 
   private:
@@ -119,6 +122,7 @@ class SimBootLoaderComponent final : public ISimComponent {
     SimBootLoader loader_;
     bool active_ = false;
     bool programmed_ = false;  // the host has written flash since the box was made
+    int unplugAfter_ = 0;
 };
 
 // Adds the boot loader to a box and makes Update Mode enter it. The component stays owned

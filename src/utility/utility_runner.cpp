@@ -1,6 +1,5 @@
 #include "utility/utility_runner.h"
 
-
 #include "link/box_protocol.h"
 
 namespace zuvo {
@@ -43,6 +42,24 @@ bool UtilityRunner::PumpUntil(const std::function<bool()>& pred,
     return true;
 }
 
+void UtilityRunner::Drain() {
+    platform::Message message;
+    while (queue_.TryGet(message)) {
+        if (message.id == platform::kMsgClose || message.id == platform::kMsgQuit) {
+            interrupted_ = true;
+            continue;
+        }
+        dlg_.Dispatch(message);
+    }
+}
+
+void UtilityRunner::Connect() {
+    Drain();
+    if (!dlg_.Link().IsConnectedFlag()) {
+        dlg_.OnControlChanged(kConnect);
+    }
+}
+
 bool UtilityRunner::WaitForProduct(uint16_t productId) {
     // Poll the devices while draining messages, so removal and arrival lines still appear.
     auto present = [&] {
@@ -70,7 +87,7 @@ bool UtilityRunner::WaitForProduct(uint16_t productId) {
 }
 
 bool UtilityRunner::ConnectAndReadVersion() {
-    dlg_.OnControlChanged(kConnect);
+    Connect();
     if (!dlg_.Link().IsConnectedFlag() || dlg_.Link().UpdateMode()) {
         return false;
     }
@@ -87,7 +104,7 @@ int UtilityRunner::Update(const std::string& path) {
         }
         return Fail(kBadFile, "the firmware file was rejected; nothing was sent to the box");
     }
-    dlg_.OnControlChanged(kConnect);
+    Connect();
     if (!dlg_.Link().IsConnectedFlag()) {
         return Fail(kNoBox, "no Zuvo Box found");
     }
@@ -104,7 +121,7 @@ int UtilityRunner::Update(const std::string& path) {
             return Fail(interrupted_ ? kInterrupted : kTimeOut,
                         "time-out waiting for the box to return in its boot loader");
         }
-        dlg_.OnControlChanged(kConnect);
+        Connect();
         if (!dlg_.Link().IsConnectedFlag() || !dlg_.Link().UpdateMode()) {
             return Fail(kBoxLost, "could not connect to the boot loader");
         }
@@ -145,7 +162,7 @@ int UtilityRunner::Update(const std::string& path) {
 }
 
 int UtilityRunner::Show(const Printer& out) {
-    dlg_.OnControlChanged(kConnect);
+    Connect();
     if (!dlg_.Link().IsConnectedFlag()) {
         return Fail(kNoBox, "no Zuvo Box found");
     }

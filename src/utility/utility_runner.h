@@ -42,6 +42,10 @@ class UtilityRunner {
     bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
 
   private:
+    // Dispatches what is already queued: a removal that happened before a new connection
+    // must be handled before it, not taken for the end of it.
+    void Drain();
+    void Connect();
     int Fail(int code, const std::string& text);
     bool WaitForProduct(uint16_t productId);
     bool ConnectAndReadVersion();
