@@ -13,6 +13,7 @@
 #include "core/single_instance.h"
 #include "generated/version.h"
 #include "platform/posix/hid_linux.h"
+#include "platform/posix/host_port_posix.h"
 #include "platform/posix/ini_profile.h"
 #include "platform/posix/instance_lock.h"
 #include "platform/posix/runtime_dir.h"
@@ -22,6 +23,10 @@
 #include "sim/sim_hid.h"
 #include "ui/zuvo_dlg.h"
 
+#ifdef ZUVO_WITH_GUI
+#include "gui/run_window.h"
+#endif
+
 namespace {
 
 struct Options {
@@ -30,18 +35,22 @@ struct Options {
     std::string iniPath;
     std::string simTranscript;
     std::string simControl;
+    std::string screenshot;
 };
 
 void Usage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: ZuvoBox [options]\n"
                  "  --headless            no window; the event log goes to standard output\n"
+                 "                        (also the default when no display is available)\n"
                  "  --simulate            use the simulated box instead of USB\n"
                  "  --sim-transcript FILE write every report to and from the simulated box\n"
                  "  --sim-control PATH    create a FIFO that takes simulator commands\n"
                  "                        (unplug, replug, switches 0xNN, pot N, paddle, ...)\n"
                  "  --ini PATH            settings file (default: $XDG_CONFIG_HOME/Zuvo "
                  "Box/ZuvoBox.ini)\n"
+                 "  --screenshot FILE     save a PNG of the window after 1.5 s, then close\n"
+                 "                        (works without a display)\n"
                  "  --version, --help\n");
 }
 
@@ -71,6 +80,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             }
         } else if (arg == "--sim-control") {
             if (!value(o.simControl)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--screenshot") {
+            if (!value(o.screenshot)) {
                 return std::nullopt;
             }
         } else if (arg == "--version") {
@@ -125,7 +138,27 @@ int main(int argc, char** argv) {
     // Before any thread starts, so that only the watcher's thread takes the signals.
     posix::SignalWatcher signals(queue);
 
-    ConsoleDialogs dialogs;
+    ConsoleDialogs consoleDialogs;
+    zuvo::IDialogHost* dialogHost = &consoleDialogs;
+#ifdef ZUVO_WITH_GUI
+    // The window when a display is there (or a screenshot is asked for); created before the
+    // lock so that the refusal shows as a message box.
+    const bool windowed =
+        !options->headless && (zuvo::gui::DisplayAvailable() || !options->screenshot.empty());
+    std::unique_ptr<zuvo::gui::Application> app;
+    zuvo::gui::QtDialogs qtDialogs;
+    if (windowed) {
+        app = std::make_unique<zuvo::gui::Application>(argc, argv);
+        dialogHost = &qtDialogs;
+    }
+#else
+    const bool windowed = false;
+    if (!options->screenshot.empty()) {
+        std::fprintf(stderr, "ZuvoBox: built without a window; --screenshot is not available\n");
+        return 2;
+    }
+#endif
+    zuvo::IDialogHost& dialogs = *dialogHost;
     posix::PosixInstanceLock lock;
     if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
         return 1;
@@ -154,14 +187,19 @@ int main(int argc, char** argv) {
         hid = std::make_unique<posix::LinuxHidSystem>();
     }
 
+    // Pipe servers are ptys linked from the runtime folder; COM ports are serial devices.
+    posix::PosixHostPortSystem hostPorts;
     zuvo::CZuvoDlg dlg(
         {*hid, queue, settings, dialogs, zuvo::PosixLogPathFromSettings(iniPath), nullptr});
-    dlg.Log().SetKeepLines(false);
-    dlg.Log().SetObserver([](const std::string& line) {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    });
+    dlg.SetHostPortSystem(hostPorts);
+    if (!windowed) {
+        dlg.Log().SetKeepLines(false);
+        dlg.Log().SetObserver([](const std::string& line) {
+            std::fwrite(line.data(), 1, line.size(), stdout);
+            std::fputc('\n', stdout);
+            std::fflush(stdout);
+        });
+    }
     posix::SimControlFifo control;
     if (sim != nullptr && !options->simControl.empty()) {
         std::string error;
@@ -179,5 +217,10 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+#ifdef ZUVO_WITH_GUI
+    if (windowed) {
+        return zuvo::gui::RunWindow(dlg, queue, {options->screenshot});
+    }
+#endif
     return RunHeadless(dlg, queue);
 }

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "ui/window_model.h"
+
+class QWidget;
+
+namespace zuvo::gui {
+
+// Connects the widgets of one window to its window model, both ways. A widget is bound
+// to control id N when its object name is "c" followed by N (for example "c1011"), so a
+// Qt Designer form names each widget after its control id and needs no code.
+//
+// Model to widget: enabled, visible, checked, items, selection and text (a caption only
+// replaces the form's own text when the model holds one). Widget to model: a user click
+// or choice writes the new value into the model and then calls the change handler with
+// the id, exactly once per user action; changes made by the program are not reported.
+//
+// Kinds: QCheckBox, QRadioButton, QPushButton (any QAbstractButton), QComboBox, QLabel,
+// QListWidget (items mirrored) and QListView (its own model; only enabled and visible).
+class WidgetBinder final : public QObject {
+  public:
+    using ChangeHandler = std::function<void(int id)>;
+
+    WidgetBinder(WindowModel& model, QWidget* root, ChangeHandler onUserChange);
+    ~WidgetBinder() override;
+
+    static int IdFromName(const QString& objectName);  // -1 when not a control name
+
+    QWidget* WidgetFor(int id) const;
+    // Control ids of the model that no widget of the form is bound to.
+    std::vector<int> UnboundIds() const;
+
+    // Copies the model into one widget, or into all of them.
+    void Pull(int id);
+    void PullAll();
+
+  private:
+    void Connect(int id, QWidget* widget);
+
+    WindowModel& model_;
+    ChangeHandler onUserChange_;
+    std::map<int, QWidget*> widgets_;
+};
+
+}  // namespace zuvo::gui
