@@ -8,6 +8,7 @@
 #include "link/box_protocol.h"
 #include "platform/errors.h"
 #include "sim/sim_fsk.h"
+#include "sim/sim_keyer.h"
 
 namespace zuvo::sim {
 
@@ -219,6 +220,7 @@ size_t SimHidSystem::AddBox(const std::string& path) {
     device->info = {path, box::kVendorId, box::kProductApplication, 0, box::kReportSize};
     device->box = std::make_unique<SimBox>(*clock_);
     SimFsk::Install(*device->box);
+    SimKeyer::Install(*device->box);
     if (!devices_.empty() && devices_.front()->box) {
         // Later boxes write to the same transcript as the first.
         device->box->SetTranscript(transcript_);
