@@ -37,6 +37,24 @@ const PortTexts& Texts(HostPortKind kind) {
 
 }  // namespace
 
+std::unique_ptr<platform::IHostPortHandle> HostPortSystemSlot::CreatePipeServer(
+    const std::string& name) {
+    if (system_ == nullptr) {
+        platform::SetLastError(platform::kErrorFileNotFound);
+        return nullptr;
+    }
+    return system_->CreatePipeServer(name);
+}
+
+std::unique_ptr<platform::IHostPortHandle> HostPortSystemSlot::OpenSerialDevice(
+    const std::string& path) {
+    if (system_ == nullptr) {
+        platform::SetLastError(platform::kErrorFileNotFound);
+        return nullptr;
+    }
+    return system_->OpenSerialDevice(path);
+}
+
 HostPort::HostPort(HostPortKind kind, platform::IHostPortSystem& system,
                    platform::IMessagePoster& poster, IEventLog& log, const IVerbose& verbose,
                    const SettingsStore& settings, IHostPortWindow& window)

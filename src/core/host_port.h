@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "core/event_log.h"
+#include "core/host_port_kind.h"
 #include "core/settings_store.h"
 #include "keyer/keyer_port.h"
 #include "platform/host_port.h"
@@ -17,8 +18,6 @@
 #include "switching/switching_port.h"
 
 namespace zuvo {
-
-enum class HostPortKind { kKeyer, kSwitching };
 
 // What a host port reads and sets in the main window.
 class IHostPortWindow {
@@ -42,6 +41,18 @@ class IHostPortHooks {
     virtual void OnHostPortStarted(HostPortKind) {}
     // The port is closed and its read thread has ended.
     virtual void OnHostPortClosed(HostPortKind) {}
+};
+
+// The platform's host ports, chosen when the program starts; until then (and in tests that
+// offer none) every open fails as if the device were missing.
+class HostPortSystemSlot final : public platform::IHostPortSystem {
+  public:
+    void Set(platform::IHostPortSystem* system) { system_ = system; }
+    std::unique_ptr<platform::IHostPortHandle> CreatePipeServer(const std::string& name) override;
+    std::unique_ptr<platform::IHostPortHandle> OpenSerialDevice(const std::string& path) override;
+
+  private:
+    platform::IHostPortSystem* system_ = nullptr;
 };
 
 // One host port (keyer or switching): a COM device or a pipe server with its port read

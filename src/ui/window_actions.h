@@ -1,9 +1,8 @@
 #pragma once
 
-namespace zuvo {
+#include "core/host_port_kind.h"
 
-// The two host ports the main window offers.
-enum class HostPortKind { kKeyer, kSwitching };
+namespace zuvo {
 
 // What the main window's controls ask of the other pieces: the switching logic's
 // headphone settings, the keyer emulation and the host ports. The composition root

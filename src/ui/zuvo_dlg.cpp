@@ -13,17 +13,29 @@ CZuvoDlg::CZuvoDlg(Environment env)
     : env_(std::move(env)),
       window_(state_),
       link_(env_.hid, env_.queue, log_, state_, *this),
+      keyerPort_(HostPortKind::kKeyer, hostPortSystem_, env_.queue, log_, window_, env_.settings,
+                 *this),
+      switchingPort_(HostPortKind::kSwitching, hostPortSystem_, env_.queue, log_, window_,
+                     env_.settings, *this),
+      otrsp_(
+          {link_, state_, log_, window_, env_.settings, noRttySpeedBits_, switchingPort_, *this}),
       reports_(state_, link_, log_, window_,
-               ReportHandler::Sinks{keyerReports_, switchingReports_, rttyReports_, window_}),
+               ReportHandler::Sinks{keyerReports_, otrsp_, rttyReports_, window_}),
       controls_({window_.Model(), state_, link_, env_.settings, env_.queue, *this,
                  [this] { EnableBoxControls(); }}) {
     window_.SetSwitchingShownHook([this] { controls_.SyncManualSwitching(); });
+    keyerPort_.SetHooks(this);
+    switchingPort_.SetHooks(this);
     if (!env_.sleep) {
         env_.sleep = [](std::chrono::milliseconds ms) { std::this_thread::sleep_for(ms); };
     }
 }
 
 CZuvoDlg::~CZuvoDlg() {
+    keyerPort_.SetHooks(nullptr);
+    switchingPort_.SetHooks(nullptr);
+    keyerPort_.CloseHostPort();
+    switchingPort_.CloseHostPort();
     link_.Shutdown();
 }
 
@@ -48,7 +60,9 @@ void CZuvoDlg::LoadControlsFromSettings() {
 void CZuvoDlg::OnInitDialog() {
     log_.OpenLogFile(env_.settings.ReadBool("Box", "LogToFile", false), env_.logFilePath);
     LoadControlsFromSettings();
+    otrsp_.LoadOptions();
     state_.ClearAtStartup();
+    otrsp_.ResetRequested();
     ResetBoxView();
     link_.FindBox();
     link_.RegisterDeviceNotifications(env_.queue);
@@ -66,6 +80,12 @@ void CZuvoDlg::Dispatch(const platform::Message& message) {
             break;
         case platform::kMsgDeviceChange:
             link_.OnDeviceChange(message.wParam, message.text);
+            break;
+        case platform::kMsgSwitchingPortByte:
+            otrsp_.OnSwitchingPortByte(message.wParam, message.lParam);
+            break;
+        case platform::kMsgModemStatus:
+            otrsp_.OnModemStatus(static_cast<uint32_t>(message.lParam));
             break;
         case platform::kMsgClose:
             OnClose();
@@ -87,6 +107,7 @@ void CZuvoDlg::OnClose() {
 
 void CZuvoDlg::ResetBoxView() {
     state_.ClearForDisconnectedView();
+    otrsp_.ClearOnDisconnect();
     window_.ResetBoxView();
 }
 
@@ -94,20 +115,61 @@ void CZuvoDlg::EnableBoxControls() {
     window_.EnableBoxControls();
 }
 
-void CZuvoDlg::CountSwitchingCommand() {}
+void CZuvoDlg::CountSwitchingCommand() {
+    otrsp_.CountBoxCommand();
+}
 
 void CZuvoDlg::OnBoxOpened() {
     EnableBoxControls();
+    otrsp_.RequestResync();
 }
 
 void CZuvoDlg::OnBoxNotConnected() {
     ResetBoxView();
 }
 
-void CZuvoDlg::OnDisconnecting() {}
+void CZuvoDlg::OnDisconnecting() {
+    otrsp_.ClearOnDisconnect();
+}
 
 void CZuvoDlg::OnDisconnected() {
     ResetBoxView();
+}
+
+int CZuvoDlg::SelectedComIndex(HostPortKind kind) const {
+    return window_.Model().Selection(kind == HostPortKind::kKeyer ? kKeyerPortList : kZuvoPortList);
+}
+
+void CZuvoDlg::UncheckPortBox(HostPortKind kind) {
+    controls_.OnPortOpenFailed(kind, false);
+}
+
+void CZuvoDlg::UncheckPipes() {
+    controls_.OnPortOpenFailed(HostPortKind::kSwitching, true);
+}
+
+void CZuvoDlg::OnHostPortOpening(HostPortKind kind) {
+    if (kind == HostPortKind::kSwitching) {
+        otrsp_.OnPortOpened();
+    }
+}
+
+void CZuvoDlg::OnHostPortClosed(HostPortKind kind) {
+    if (kind == HostPortKind::kSwitching) {
+        otrsp_.OnPortClosed();
+    }
+}
+
+void CZuvoDlg::SetLatchCheck(bool on) {
+    window_.Model().SetChecked(kLatch, on);
+}
+
+void CZuvoDlg::SetSplitStereoCheck(bool on) {
+    window_.Model().SetChecked(kSplitStereo, on);
+}
+
+int CZuvoDlg::BlendSelection() const {
+    return window_.Model().Selection(kBlendList);
 }
 
 }  // namespace zuvo

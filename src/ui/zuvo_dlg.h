@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/dialog_host.h"
+#include "core/host_port.h"
 #include "core/settings_store.h"
 #include "link/box_link.h"
 #include "link/box_state.h"
@@ -12,6 +13,9 @@
 #include "link/report_sinks.h"
 #include "platform/hid.h"
 #include "platform/message_queue.h"
+#include "rtty/rtty_speed_bits.h"
+#include "switching/otrsp_interpreter.h"
+#include "switching/switching_port.h"
 #include "ui/event_log.h"
 #include "ui/main_controls.h"
 #include "ui/main_window.h"
@@ -22,7 +26,11 @@ namespace zuvo {
 // The interface program's main dialog: the composition root. It owns every piece, wires
 // them together through their interfaces and dispatches the posted messages to them. The
 // logic lives in the pieces.
-class CZuvoDlg final : public ILinkEvents, public IWindowActions {
+class CZuvoDlg final : public ILinkEvents,
+                       public IWindowActions,
+                       public IHostPortWindow,
+                       public IHostPortHooks,
+                       public ISwitchingWindow {
   public:
     struct Environment {
         platform::IHidSystem& hid;
@@ -55,6 +63,12 @@ class CZuvoDlg final : public ILinkEvents, public IWindowActions {
     MainControls& Controls() { return controls_; }
     BoxState& State() { return state_; }
     BoxLink& Link() { return link_; }
+    OtrspInterpreter& Otrsp() { return otrsp_; }
+    HostPort& Port(HostPortKind kind) {
+        return kind == HostPortKind::kKeyer ? keyerPort_ : switchingPort_;
+    }
+    // The platform's host ports (COM devices, pipe servers); set before OnInitDialog.
+    void SetHostPortSystem(platform::IHostPortSystem& system) { hostPortSystem_.Set(&system); }
 
     // The disconnected look: box state fields, the switching counters and PTT sources, and
     // the window.
@@ -68,7 +82,43 @@ class CZuvoDlg final : public ILinkEvents, public IWindowActions {
     void OnDisconnecting() override;
     void OnDisconnected() override;
 
+    // IWindowActions: the switching logic's settings and the host ports.
+    void SetHeadphoneMode(int index) override { otrsp_.SetHeadphoneMode(index); }
+    void SetBlendOn(bool on) override { otrsp_.SetBlendOn(on); }
+    void SetMicRelays(bool on) override { otrsp_.SetMicRelays(on); }
+    void SetBlendLevel(int index) override { otrsp_.SetBlendLevel(index); }
+    void SetMapIndex(int n, int index) override { otrsp_.SetMapIndex(n, index); }
+    void SetLatchHeadphones(bool on) override { otrsp_.SetLatchHeadphones(on); }
+    void SetSplitStereo(bool on) override { otrsp_.SetSplitStereo(on); }
+    bool IsHostPortOpen(HostPortKind port) const override {
+        return (port == HostPortKind::kKeyer ? keyerPort_ : switchingPort_).IsRunning();
+    }
+    void OpenHostPort(HostPortKind port) override { Port(port).OpenHostPort(); }
+    void CloseHostPort(HostPortKind port) override { Port(port).CloseHostPort(); }
+    void SetPipeMode(bool on) override { pipeMode_ = on; }
+
+    // IHostPortWindow
+    bool PipeMode() const override { return pipeMode_; }
+    int SelectedComIndex(HostPortKind kind) const override;
+    void UncheckPortBox(HostPortKind kind) override;
+    void UncheckPipes() override;
+
+    // IHostPortHooks
+    void OnHostPortOpening(HostPortKind kind) override;
+    void OnHostPortClosed(HostPortKind kind) override;
+
+    // ISwitchingWindow
+    void SetLatchCheck(bool on) override;
+    void SetSplitStereoCheck(bool on) override;
+    int BlendSelection() const override;
+
   private:
+    // Until the RTTY bridge is wired in, a change of transmitting radio changes nothing there.
+    struct NoRttySpeedBits final : IRttySpeedBits {
+        void SendRttySpeedBits() override {}
+        void ResetRttySpeedBits() override {}
+    };
+
     void LoadControlsFromSettings();
 
     Environment env_;
@@ -79,8 +129,14 @@ class CZuvoDlg final : public ILinkEvents, public IWindowActions {
 
     // Pieces not built yet answer with the interfaces' default (do-nothing) bodies.
     IKeyerReports keyerReports_;
-    ISwitchingReports switchingReports_;
     IRttyReports rttyReports_;
+    NoRttySpeedBits noRttySpeedBits_;
+
+    bool pipeMode_ = false;  // the process-wide pipe mode flag ("Pipes")
+    HostPortSystemSlot hostPortSystem_;
+    HostPort keyerPort_;
+    HostPort switchingPort_;
+    OtrspInterpreter otrsp_;
 
     ReportHandler reports_;
     MainControls controls_;

@@ -6,6 +6,7 @@
 
 #include "link/box_protocol.h"
 #include "platform/fake/fake_hid.h"
+#include "platform/fake/fake_host_port.h"
 #include "platform/fake/memory_profile.h"
 #include "ui/main_ids.h"
 #include "ui/zuvo_dlg.h"
@@ -104,11 +105,13 @@ class DialogTest : public ::testing::Test {
         profile.SetText("ZuvoBox.ini", ini);
         auto dlg = std::make_unique<CZuvoDlg>(CZuvoDlg::Environment{
             hid, queue, settings, dialogs, "", [](std::chrono::milliseconds) {}});
+        dlg->SetHostPortSystem(hostPorts);
         dlg->OnInitDialog();
         return dlg;
     }
     static constexpr const char* kBoxPath = "/dev/hidraw0";
     platform::fake::FakeHidSystem hid;
+    platform::fake::FakeHostPortSystem hostPorts;
     platform::MessageQueue queue;
     platform::fake::MemoryProfile profile;
     SettingsStore settings{profile, "ZuvoBox.ini"};
