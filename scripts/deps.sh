@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libudev-dev libgtest-dev libgmock-dev
   clang libclang-rt-dev
+  qt6-base-dev qt6-base-dev-tools
 )
 
 missing=()
