@@ -60,16 +60,38 @@ class IRttyMessageReceiver {
 // For a program without the bridge's system objects: the block is never available and no
 // message arrives, so the bridge runs without counters and nobody can reach it.
 class NullRttySharedBlock final : public IRttySharedBlock {
-public:
+  public:
     SharedBlockOpen CreateOrOpen() override { return SharedBlockOpen::kFailed; }
     bool IsOpen() const override { return false; }
     void Write32(size_t, uint32_t) override {}
     uint32_t Read32(size_t) const override { return 0; }
 };
 class NullRttyMessageReceiver final : public IRttyMessageReceiver {
-public:
+  public:
     bool Register(IMessagePoster&) override { return false; }
     uint32_t Target() const override { return 0; }
+};
+
+// Where a composition root plugs in the platform's objects after construction. Until Set is
+// called it behaves as the null stand-ins above.
+class RttyChannelSlot final : public IRttySharedBlock, public IRttyMessageReceiver {
+  public:
+    void Set(IRttySharedBlock* block, IRttyMessageReceiver* receiver) {
+        block_ = block != nullptr ? block : &nullBlock_;
+        receiver_ = receiver != nullptr ? receiver : &nullReceiver_;
+    }
+    SharedBlockOpen CreateOrOpen() override { return block_->CreateOrOpen(); }
+    bool IsOpen() const override { return block_->IsOpen(); }
+    void Write32(size_t offset, uint32_t value) override { block_->Write32(offset, value); }
+    uint32_t Read32(size_t offset) const override { return block_->Read32(offset); }
+    bool Register(IMessagePoster& poster) override { return receiver_->Register(poster); }
+    uint32_t Target() const override { return receiver_->Target(); }
+
+  private:
+    NullRttySharedBlock nullBlock_;
+    NullRttyMessageReceiver nullReceiver_;
+    IRttySharedBlock* block_ = &nullBlock_;
+    IRttyMessageReceiver* receiver_ = &nullReceiver_;
 };
 
 }  // namespace zuvo::platform

@@ -17,10 +17,10 @@ CZuvoDlg::CZuvoDlg(Environment env)
                  *this),
       switchingPort_(HostPortKind::kSwitching, hostPortSystem_, env_.queue, log_, window_,
                      env_.settings, *this),
-      otrsp_(
-          {link_, state_, log_, window_, env_.settings, noRttySpeedBits_, switchingPort_, *this}),
+      otrsp_({link_, state_, log_, window_, env_.settings, *this, switchingPort_, *this}),
+      rtty_(otrsp_, state_, link_, log_, window_, rttyChannel_, rttyChannel_, env_.queue),
       reports_(state_, link_, log_, window_,
-               ReportHandler::Sinks{keyerReports_, otrsp_, rttyReports_, window_}),
+               ReportHandler::Sinks{keyerReports_, otrsp_, rtty_, window_}),
       controls_({window_.Model(), state_, link_, env_.settings, env_.queue, *this,
                  [this] { EnableBoxControls(); }}) {
     window_.SetSwitchingShownHook([this] { controls_.SyncManualSwitching(); });
@@ -70,6 +70,7 @@ void CZuvoDlg::OnInitDialog() {
         log_.LogMessage("Zuvo Box is not connected");
     }
     controls_.OpenPortsAtStartup();
+    rtty_.OpenRttyBridge();
 }
 
 void CZuvoDlg::Dispatch(const platform::Message& message) {
@@ -86,6 +87,9 @@ void CZuvoDlg::Dispatch(const platform::Message& message) {
             break;
         case platform::kMsgModemStatus:
             otrsp_.OnModemStatus(static_cast<uint32_t>(message.lParam));
+            break;
+        case platform::kMsgRtty:
+            rtty_.OnRttyMessage(message);
             break;
         case platform::kMsgClose:
             OnClose();
@@ -122,6 +126,7 @@ void CZuvoDlg::CountSwitchingCommand() {
 void CZuvoDlg::OnBoxOpened() {
     EnableBoxControls();
     otrsp_.RequestResync();
+    rtty_.ResetRttySpeedBits();
 }
 
 void CZuvoDlg::OnBoxNotConnected() {

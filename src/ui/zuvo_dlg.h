@@ -13,6 +13,8 @@
 #include "link/report_sinks.h"
 #include "platform/hid.h"
 #include "platform/message_queue.h"
+#include "platform/rtty_channel.h"
+#include "rtty/rtty_bridge.h"
 #include "rtty/rtty_speed_bits.h"
 #include "switching/otrsp_interpreter.h"
 #include "switching/switching_port.h"
@@ -30,7 +32,8 @@ class CZuvoDlg final : public ILinkEvents,
                        public IWindowActions,
                        public IHostPortWindow,
                        public IHostPortHooks,
-                       public ISwitchingWindow {
+                       public ISwitchingWindow,
+                       public IRttySpeedBits {
   public:
     struct Environment {
         platform::IHidSystem& hid;
@@ -69,6 +72,13 @@ class CZuvoDlg final : public ILinkEvents,
     }
     // The platform's host ports (COM devices, pipe servers); set before OnInitDialog.
     void SetHostPortSystem(platform::IHostPortSystem& system) { hostPortSystem_.Set(&system); }
+    // The RTTY bridge's shared block and message; set before OnInitDialog (without them the
+    // bridge runs unreachable).
+    void SetRttyChannel(platform::IRttySharedBlock& block,
+                        platform::IRttyMessageReceiver& receiver) {
+        rttyChannel_.Set(&block, &receiver);
+    }
+    RttyBridge& Rtty() { return rtty_; }
 
     // The disconnected look: box state fields, the switching counters and PTT sources, and
     // the window.
@@ -112,13 +122,11 @@ class CZuvoDlg final : public ILinkEvents,
     void SetSplitStereoCheck(bool on) override;
     int BlendSelection() const override;
 
-  private:
-    // Until the RTTY bridge is wired in, a change of transmitting radio changes nothing there.
-    struct NoRttySpeedBits final : IRttySpeedBits {
-        void SendRttySpeedBits() override {}
-        void ResetRttySpeedBits() override {}
-    };
+    // IRttySpeedBits, for the OTRSP interpreter (built before the bridge)
+    void SendRttySpeedBits() override { rtty_.SendRttySpeedBits(); }
+    void ResetRttySpeedBits() override { rtty_.ResetRttySpeedBits(); }
 
+  private:
     void LoadControlsFromSettings();
 
     Environment env_;
@@ -129,14 +137,14 @@ class CZuvoDlg final : public ILinkEvents,
 
     // Pieces not built yet answer with the interfaces' default (do-nothing) bodies.
     IKeyerReports keyerReports_;
-    IRttyReports rttyReports_;
-    NoRttySpeedBits noRttySpeedBits_;
 
     bool pipeMode_ = false;  // the process-wide pipe mode flag ("Pipes")
     HostPortSystemSlot hostPortSystem_;
     HostPort keyerPort_;
     HostPort switchingPort_;
     OtrspInterpreter otrsp_;
+    platform::RttyChannelSlot rttyChannel_;
+    RttyBridge rtty_;
 
     ReportHandler reports_;
     MainControls controls_;

@@ -16,6 +16,7 @@
 #include "platform/posix/host_port_posix.h"
 #include "platform/posix/ini_profile.h"
 #include "platform/posix/instance_lock.h"
+#include "platform/posix/rtty_channel_posix.h"
 #include "platform/posix/runtime_dir.h"
 #include "platform/posix/signal_watcher.h"
 #include "platform/posix/sim_control_fifo.h"
@@ -189,9 +190,13 @@ int main(int argc, char** argv) {
 
     // Pipe servers are ptys linked from the runtime folder; COM ports are serial devices.
     posix::PosixHostPortSystem hostPorts;
+    // The RTTY bridge's block and message socket; both are removed again at a clean exit.
+    posix::PosixRttySharedBlock rttyBlock;
+    posix::PosixRttyMessageReceiver rttyReceiver;
     zuvo::CZuvoDlg dlg(
         {*hid, queue, settings, dialogs, zuvo::PosixLogPathFromSettings(iniPath), nullptr});
     dlg.SetHostPortSystem(hostPorts);
+    dlg.SetRttyChannel(rttyBlock, rttyReceiver);
     if (!windowed) {
         dlg.Log().SetKeepLines(false);
         dlg.Log().SetObserver([](const std::string& line) {
