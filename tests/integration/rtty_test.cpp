@@ -30,12 +30,12 @@ class RttyIntegrationTest : public ::testing::Test {
         return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
                 "ZUVOBOX_RTTY_SHM=" + blockName};
     }
-    std::unique_ptr<ChildProcess> StartZuvoBox() {
+    std::unique_ptr<ChildProcess> StartZuvoBox(const std::string& name = "zuvo") {
         return std::make_unique<ChildProcess>(
             ZuvoBoxPath(),
             std::vector<std::string>{"--headless", "--simulate", "--sim-transcript",
                                      dir / "box.transcript"},
-            Env(), dir / "zuvo.out", dir / "zuvo.err");
+            Env(), dir / (name + ".out"), dir / (name + ".err"));
     }
     // Runs zuvobox-rtty to its end; returns its exit code, its output in out.
     int Rtty(const std::vector<std::string>& args, std::string* out = nullptr,
@@ -179,6 +179,29 @@ TEST_F(RttyIntegrationTest, BadMessagesAreLoggedAndTheCounterIsReadable) {
     const auto lines = Transcript();
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(),
                              [](const Line& l) { return l.who == "host" && l.code == 0x43; }));
+}
+
+TEST_F(RttyIntegrationTest, BlockLeftByAKilledProgramIsTakenOverByTheNextStart) {
+    std::string out, err;
+    {
+        auto zuvo = StartZuvoBox();
+        ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+        EXPECT_EQ(0, Rtty({"--station", "3", "--no-ptt", "--text", "AB", "--counter"}, &out));
+        EXPECT_EQ("2\n", out);
+        zuvo->Signal(SIGKILL);
+        EXPECT_EQ(-2, zuvo->Wait());
+    }
+    EXPECT_EQ(2, Rtty({"--counter"}, nullptr, &err));
+    EXPECT_NE(std::string::npos, err.find("which has ended")) << err;
+
+    auto zuvo = StartZuvoBox("second");
+    ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    EXPECT_EQ(0, Rtty({"--station", "3", "--counter"}, &out));
+    EXPECT_EQ("0\n", out);
+    EXPECT_EQ(0, Rtty({"--station", "3", "--no-ptt", "--text", "C", "--counter"}, &out));
+    EXPECT_EQ("1\n", out);
+    zuvo->Signal(SIGTERM);
+    EXPECT_EQ(0, zuvo->Wait());
 }
 
 }  // namespace
