@@ -81,6 +81,10 @@ bool RttyClient::WaitForCounter(int station, uint32_t target, std::chrono::milli
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     // Signed distance, so a counter that wraps past 2^32 still compares right.
     while (static_cast<int32_t>(transport_.ReadCounter(station) - target) < 0) {
+        if (stop_ != nullptr && stop_->load()) {
+            error_ = "interrupted";
+            return false;
+        }
         if (!transport_.ProgramRunning()) {
             error_ = "the interface program has ended";
             return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -49,6 +50,9 @@ class RttyClient {
     bool WaitForCounter(int station, uint32_t target, std::chrono::milliseconds timeout);
     // Sends a message exactly as given (for tests and tools).
     bool SendRaw(uint32_t wParam);
+    // A flag (set from a signal handler, say) that ends any wait with "interrupted", so the
+    // caller can still release PTT.
+    void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 
     uint32_t Counter(int station) const { return transport_.ReadCounter(station); }
     const std::string& Error() const { return error_; }
@@ -59,6 +63,7 @@ class RttyClient {
 
     IRttyTransport& transport_;
     bool connected_ = false;
+    const std::atomic<bool>* stop_ = nullptr;
     std::string error_;
 };
 

@@ -102,6 +102,12 @@ TEST(RttyClient, StuckCounterOrEndedProgramEndsTheWait) {
     EXPECT_EQ(1u, transport.sent.size());  // B never went: A was not taken
     EXPECT_NE(std::string::npos, client.Error().find("counter stayed at 0"));
 
+    std::atomic<bool> stop{true};
+    client.SetStopFlag(&stop);
+    EXPECT_FALSE(client.WaitForCounter(2, 1, 10s));
+    EXPECT_EQ("interrupted", client.Error());
+    client.SetStopFlag(nullptr);
+
     transport.running = false;
     EXPECT_FALSE(client.WaitForCounter(2, 1, 1s));
     EXPECT_EQ("the interface program has ended", client.Error());

@@ -2,8 +2,10 @@
 // shared block, sets a station's speed, length and stop bits, keys PTT and sends text paced
 // on the station's counter.
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -19,6 +21,12 @@ namespace {
 constexpr int kExitUsage = 1;
 constexpr int kExitNotRunning = 2;
 constexpr int kExitFailed = 3;
+
+// Ctrl-C while text is going out must still release PTT, or the transmitter stays keyed.
+std::atomic<bool> g_stop{false};
+extern "C" void OnStopSignal(int) {
+    g_stop = true;
+}
 
 void Usage(std::FILE* out) {
     std::fprintf(out,
@@ -161,6 +169,9 @@ int main(int argc, char** argv) {
 
     zuvo::platform::posix::PosixRttyTransport transport;
     zuvo::RttyClient client(transport);
+    client.SetStopFlag(&g_stop);
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
     if (!client.Connect()) {
         std::fprintf(stderr, "zuvobox-rtty: %s\n", client.Error().c_str());
         return kExitNotRunning;
