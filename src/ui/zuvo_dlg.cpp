@@ -19,8 +19,8 @@ CZuvoDlg::CZuvoDlg(Environment env)
                      env_.settings, *this),
       otrsp_({link_, state_, log_, window_, env_.settings, *this, switchingPort_, *this}),
       rtty_(otrsp_, state_, link_, log_, window_, rttyChannel_, rttyChannel_, env_.queue),
-      reports_(state_, link_, log_, window_,
-               ReportHandler::Sinks{keyerReports_, otrsp_, rtty_, window_}),
+      keyer_(link_, state_, keyerPort_, otrsp_, env_.settings, log_, window_, *this),
+      reports_(state_, link_, log_, window_, ReportHandler::Sinks{keyer_, otrsp_, rtty_, window_}),
       controls_({window_.Model(), state_, link_, env_.settings, env_.queue, *this,
                  [this] { EnableBoxControls(); }}) {
     window_.SetSwitchingShownHook([this] { controls_.SyncManualSwitching(); });
@@ -82,6 +82,9 @@ void CZuvoDlg::Dispatch(const platform::Message& message) {
         case platform::kMsgDeviceChange:
             link_.OnDeviceChange(message.wParam, message.text);
             break;
+        case platform::kMsgKeyerPortByte:
+            keyer_.OnKeyerByte(message.wParam, message.lParam);
+            break;
         case platform::kMsgSwitchingPortByte:
             otrsp_.OnSwitchingPortByte(message.wParam, message.lParam);
             break;
@@ -125,6 +128,7 @@ void CZuvoDlg::CountSwitchingCommand() {
 
 void CZuvoDlg::OnBoxOpened() {
     EnableBoxControls();
+    keyer_.ResendKeyerSettings();
     otrsp_.RequestResync();
     rtty_.ResetRttySpeedBits();
 }
@@ -156,6 +160,8 @@ void CZuvoDlg::UncheckPipes() {
 void CZuvoDlg::OnHostPortOpening(HostPortKind kind) {
     if (kind == HostPortKind::kSwitching) {
         otrsp_.OnPortOpened();
+    } else {
+        keyer_.OnKeyerPortOpened();
     }
 }
 
@@ -175,6 +181,14 @@ void CZuvoDlg::SetSplitStereoCheck(bool on) {
 
 int CZuvoDlg::BlendSelection() const {
     return window_.Model().Selection(kBlendList);
+}
+
+bool CZuvoDlg::LoggerControlsKeyer() const {
+    return window_.Model().Checked(kLoggerControls);
+}
+
+bool CZuvoDlg::SmartEditing() const {
+    return window_.Model().Checked(kSmartEditing);
 }
 
 }  // namespace zuvo

@@ -7,6 +7,8 @@
 #include "core/dialog_host.h"
 #include "core/host_port.h"
 #include "core/settings_store.h"
+#include "keyer/keyer_options.h"
+#include "keyer/winkeyer.h"
 #include "link/box_link.h"
 #include "link/box_state.h"
 #include "link/report_handler.h"
@@ -33,7 +35,8 @@ class CZuvoDlg final : public ILinkEvents,
                        public IHostPortWindow,
                        public IHostPortHooks,
                        public ISwitchingWindow,
-                       public IRttySpeedBits {
+                       public IRttySpeedBits,
+                       public IKeyerOptions {
   public:
     struct Environment {
         platform::IHidSystem& hid;
@@ -67,6 +70,7 @@ class CZuvoDlg final : public ILinkEvents,
     BoxState& State() { return state_; }
     BoxLink& Link() { return link_; }
     OtrspInterpreter& Otrsp() { return otrsp_; }
+    WinKeyer& Keyer() { return keyer_; }
     HostPort& Port(HostPortKind kind) {
         return kind == HostPortKind::kKeyer ? keyerPort_ : switchingPort_;
     }
@@ -100,6 +104,7 @@ class CZuvoDlg final : public ILinkEvents,
     void SetMapIndex(int n, int index) override { otrsp_.SetMapIndex(n, index); }
     void SetLatchHeadphones(bool on) override { otrsp_.SetLatchHeadphones(on); }
     void SetSplitStereo(bool on) override { otrsp_.SetSplitStereo(on); }
+    void ApplyKeyerConfig() override { keyer_.ApplyKeyerConfig(); }
     bool IsHostPortOpen(HostPortKind port) const override {
         return (port == HostPortKind::kKeyer ? keyerPort_ : switchingPort_).IsRunning();
     }
@@ -122,6 +127,10 @@ class CZuvoDlg final : public ILinkEvents,
     void SetSplitStereoCheck(bool on) override;
     int BlendSelection() const override;
 
+    // IKeyerOptions
+    bool LoggerControlsKeyer() const override;
+    bool SmartEditing() const override;
+
     // IRttySpeedBits, for the OTRSP interpreter (built before the bridge)
     void SendRttySpeedBits() override { rtty_.SendRttySpeedBits(); }
     void ResetRttySpeedBits() override { rtty_.ResetRttySpeedBits(); }
@@ -135,9 +144,6 @@ class CZuvoDlg final : public ILinkEvents,
     MainWindow window_;
     BoxLink link_;
 
-    // Pieces not built yet answer with the interfaces' default (do-nothing) bodies.
-    IKeyerReports keyerReports_;
-
     bool pipeMode_ = false;  // the process-wide pipe mode flag ("Pipes")
     HostPortSystemSlot hostPortSystem_;
     HostPort keyerPort_;
@@ -145,6 +151,7 @@ class CZuvoDlg final : public ILinkEvents,
     OtrspInterpreter otrsp_;
     platform::RttyChannelSlot rttyChannel_;
     RttyBridge rtty_;
+    WinKeyer keyer_;
 
     ReportHandler reports_;
     MainControls controls_;
