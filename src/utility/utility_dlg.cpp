@@ -161,7 +161,12 @@ UtilityDlg::UtilityDlg(platform::IHidSystem& hid, platform::IMessagePoster& post
                   kVersionMinor, kVersionPatch);
     utilityVersionLine_ = buf;
     BuildControls();
-    log_.SetObserver([this](const std::string& line) { model_.AppendItem(kLog, line); });
+    log_.SetObserver([this](const std::string& line) {
+        model_.AppendItem(kLog, line);
+        if (lineObserver_) {
+            lineObserver_(line);
+        }
+    });
     ResetControls();
 }
 

@@ -46,6 +46,10 @@ class UtilityDlg final : public IUtilityLinkEvents {
     void ResetControls() override;
     void RefreshControls() override;
 
+    // Each log line as it is appended, besides the log list of the model (a command line
+    // prints it).
+    void SetLineObserver(UtilityLog::LineObserver observer) { lineObserver_ = std::move(observer); }
+
     WindowModel& Model() { return model_; }
     UtilityLog& Log() { return log_; }
     UtilityLink& Link() { return link_; }
@@ -80,6 +84,7 @@ class UtilityDlg final : public IUtilityLinkEvents {
     std::string utilityVersionLine_;
     std::string firmwareVersionLine_;
     uint32_t reportsSinceConnect_ = 0;
+    UtilityLog::LineObserver lineObserver_;
 };
 
 }  // namespace zuvo

@@ -90,5 +90,20 @@ TEST_F(UtilityCliTest, ShowPrintsEverySetting) {
     EXPECT_TRUE(Has("show", "Configuration: Normal"));
 }
 
+TEST_F(UtilityCliTest, RefusedWhileTheInterfaceProgramRuns) {
+    auto zuvo = std::make_unique<ChildProcess>(ZuvoBoxPath(),
+                                               std::vector<std::string>{"--headless", "--simulate"},
+                                               Env(), dir / "zuvo.out", dir / "zuvo.err");
+    ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    auto utility = Run("refused", {"--simulate", "--show"});
+    EXPECT_EQ(utility->Wait(), 1);
+    EXPECT_EQ(ReadFile(dir / "refused.err"),
+              "The Zuvo Box utility program or the Zuvo\nBox interface program is already "
+              "running.\nOnly one instance can run at a time.\n");
+    EXPECT_TRUE(ReadLines(dir / "refused.out").empty());
+    zuvo->Signal(SIGTERM);
+    EXPECT_EQ(zuvo->Wait(), 0);
+}
+
 }  // namespace
 }  // namespace zuvo::test

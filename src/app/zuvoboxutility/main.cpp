@@ -157,10 +157,7 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         zuvo::UtilityDlg dlg(*hid, queue, dialogs);
-        dlg.Log().SetObserver([&dlg](const std::string& line) {
-            dlg.Model().AppendItem(zuvo::utility::kLog, line);
-            PrintLine(line);
-        });
+        dlg.SetLineObserver(PrintLine);
         zuvo::UtilityRunner runner(
             dlg, queue, *hid,
             [](const std::string& text) {
