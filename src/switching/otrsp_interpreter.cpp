@@ -600,7 +600,10 @@ void OtrspInterpreter::OnModemStatus(uint32_t mask) {
         return;
     }
     if (deps_.port.PipeMode()) {
+        // The pipe client is gone. Half a line it left behind would be glued to the next
+        // client's first line and turn, say, "TX2" into an RX command.
         portPtt_ = false;
+        length_ = 0;
     } else {
         uint32_t status = 0;
         if (!deps_.port.GetSwitchingModemStatus(status)) {

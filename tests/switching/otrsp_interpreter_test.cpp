@@ -285,6 +285,19 @@ TEST_F(OtrspTest, PipeClientLossDropsPortPtt) {
     EXPECT_EQ(sender.sent.back(), (std::pair<uint8_t, uint8_t>{0x30, 0x00}));
 }
 
+TEST_F(OtrspTest, LoggerLeavingMidLineLeavesNothingForTheNextOne) {
+    for (char c : std::string("RX")) {
+        otrsp.OnSwitchingPortByte(0, c);
+    }
+    otrsp.OnSwitchingPortByte(platform::kErrorBrokenPipe, 0xFFFF);
+    otrsp.OnModemStatus(8);  // pipe client lost
+    EchoAll();
+    sender.Clear();
+    echoed = 0;
+    Line("TX2");
+    EXPECT_EQ(sender.sent, (Sent{{0x30, 0x01}}));
+}
+
 TEST_F(OtrspTest, ReadErrors) {
     otrsp.OnSwitchingPortByte(platform::kErrorBrokenPipe, 0xFFFF);
     EXPECT_TRUE(log.lines.empty());

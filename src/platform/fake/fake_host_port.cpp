@@ -184,6 +184,7 @@ std::unique_ptr<IHostPortHandle> FakeHostPortSystem::CreatePipeServer(const std:
     opened.push_back("pipe:" + name);
     auto port = std::make_unique<FakeHostPort>(true);
     last = port.get();
+    ports_.push_back(last);
     return port;
 }
 
@@ -195,7 +196,17 @@ std::unique_ptr<IHostPortHandle> FakeHostPortSystem::OpenSerialDevice(const std:
     opened.push_back("serial:" + path);
     auto port = std::make_unique<FakeHostPort>(false);
     last = port.get();
+    ports_.push_back(last);
     return port;
+}
+
+FakeHostPort* FakeHostPortSystem::Find(const std::string& entry) const {
+    for (size_t i = opened.size(); i-- > 0;) {
+        if (opened[i] == entry) {
+            return ports_[i];
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace zuvo::platform::fake

@@ -76,6 +76,11 @@ class FakeHostPortSystem final : public IHostPortSystem {
     std::vector<std::string> opened;
     // The most recently opened port (it lives while the host port holds it).
     FakeHostPort* last = nullptr;
+    // The port most recently opened under that entry of `opened`, nullptr if none.
+    FakeHostPort* Find(const std::string& entry) const;
+
+  private:
+    std::vector<FakeHostPort*> ports_;
 };
 
 }  // namespace zuvo::platform::fake
