@@ -172,7 +172,14 @@ TEST_F(KeyerIntegrationTest, LoggerSendsTextAndGetsEchoesAndStatus) {
     client->Write(text);
     got = ReadThroughIdle(text.size());
     EXPECT_EQ(Echoes(got), text);
-    EXPECT_EQ(Statuses(got), (std::vector<uint8_t>{0xC4, 0xC0}));
+    // Busy when the first character goes out, idle at the end. A starved machine may let
+    // the keyer run dry in between, which shows as one more idle-busy pair.
+    const auto statuses = Statuses(got);
+    ASSERT_GE(statuses.size(), 2u);
+    EXPECT_EQ(statuses.size() % 2, 0u);
+    for (size_t i = 0; i < statuses.size(); ++i) {
+        EXPECT_EQ(statuses[i], i % 2 == 0 ? 0xC4 : 0xC0) << "status " << i;
+    }
     EXPECT_EQ(Keyed(), text);
 }
 
