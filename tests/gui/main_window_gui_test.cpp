@@ -19,6 +19,8 @@
 #include "gui/main_dialog.h"
 #include "gui/widget_binder.h"
 #include "link/box_protocol.h"
+#include "platform/errors.h"
+#include "platform/fake/fake_host_port.h"
 #include "platform/fake/memory_profile.h"
 #include "sim/sim_hid.h"
 #include "ui/main_ids.h"
@@ -61,6 +63,7 @@ bool WaitFor(const std::function<bool()>& pred) {
 class MainWindowGui : public ::testing::Test {
   protected:
     MainWindowGui() {
+        dlg.SetHostPortSystem(ports);
         window = std::make_unique<MainDialog>(dlg, queue);
         window->show();
         dlg.OnInitDialog();
@@ -80,6 +83,7 @@ class MainWindowGui : public ::testing::Test {
     }
 
     sim::SimHidSystem hid;
+    platform::fake::FakeHostPortSystem ports;
     platform::MessageQueue queue;
     platform::fake::MemoryProfile profile;
     SettingsStore settings{profile, "ZuvoBox.ini"};
@@ -176,6 +180,53 @@ TEST_F(MainWindowGui, EnterAndEscapeDoNotCloseTheTitleBarCloseDoes) {
     window->close();
     EXPECT_TRUE(dlg.Closed());
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowGui, PortRulesFollowTheClicks) {
+    auto* pipes = Widget<QCheckBox>(kPipes);
+    auto* keyer = Widget<QCheckBox>(kKeyerPortCheck);
+    auto* zuvo = Widget<QCheckBox>(kZuvoPortCheck);
+    for (int i = 0; i < 4; ++i) {
+        const size_t opened = ports.opened.size();
+        Click(pipes);
+        ASSERT_TRUE(pipes->isChecked());
+        EXPECT_EQ(ports.opened.size(), opened + 2);  // the keyer pipe, then the switching pipe
+        EXPECT_FALSE(keyer->isEnabled());
+        EXPECT_FALSE(Widget<QComboBox>(kZuvoPortList)->isEnabled());
+        EXPECT_TRUE(Widget<QRadioButton>(kTx1)->isHidden());  // a logger drives switching
+        Click(pipes);
+        EXPECT_FALSE(pipes->isChecked());
+        EXPECT_TRUE(keyer->isEnabled());
+        EXPECT_FALSE(Widget<QRadioButton>(kTx1)->isHidden());
+    }
+    EXPECT_FALSE(settings.ReadBool("Zuvo", "Auto", true));
+
+    // A COM port that cannot be opened: its box is unchecked and "Pipes" offered again.
+    Widget<QComboBox>(kKeyerPortList)->setCurrentIndex(2);
+    emit Widget<QComboBox>(kKeyerPortList)->activated(2);
+    ports.failOpen = platform::kErrorAccessDenied;
+    Click(keyer);
+    EXPECT_FALSE(keyer->isChecked());
+    EXPECT_TRUE(pipes->isEnabled());
+    EXPECT_EQ(window->LogModel().Line(window->LogModel().rowCount() - 2),
+              "Cannot open keyer port: ");
+
+    // A new COM port reopens an open port, and is only saved for a closed one.
+    ports.failOpen = 0;
+    Widget<QComboBox>(kZuvoPortList)->setCurrentIndex(0);
+    emit Widget<QComboBox>(kZuvoPortList)->activated(0);
+    Click(zuvo);
+    ASSERT_TRUE(zuvo->isChecked());
+    EXPECT_FALSE(pipes->isEnabled());
+    const size_t opened = ports.opened.size();
+    Widget<QComboBox>(kZuvoPortList)->setCurrentIndex(3);
+    emit Widget<QComboBox>(kZuvoPortList)->activated(3);
+    EXPECT_EQ(ports.opened.size(), opened + 1);
+    EXPECT_EQ(settings.ReadInt("Zuvo", "Port", -1), 3);
+    Widget<QComboBox>(kKeyerPortList)->setCurrentIndex(5);
+    emit Widget<QComboBox>(kKeyerPortList)->activated(5);
+    EXPECT_EQ(ports.opened.size(), opened + 1);
+    EXPECT_EQ(settings.ReadInt("Keyer", "Port", -1), 5);
 }
 
 // The binder on a small form of its own, for the kinds the main window does not use.
