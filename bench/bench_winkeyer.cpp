@@ -1,0 +1,471 @@
+// The interface program's keyer path at real time: a logger writes CW text on the keyer pty,
+// the main dialog runs its message loop on its own thread, and the simulated box keys the
+// text at real Morse timing.
+//
+// Figures printed:
+// - underruns: how often the simulated keyer ran dry between two characters of text that
+//   were already in the send buffer (the logger writes each batch at once, so any idle
+//   inside a batch is one); the slack is how long before it was needed each held character
+//   reached the box;
+// - latency from a text byte written on the pty (keyer idle) to Keyer Char leaving for the
+//   box, beside the bare-pty floor (a byte through a pty pair of our own) measured in the
+//   same run, and the reaction from a Keyer Sending Char report to the next Keyer Char.
+//
+// Options: --chars N (default 200), --samples N (default 200), --wpm A,B,... (default 60,99).
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/settings_store.h"
+#include "link/box_protocol.h"
+#include "platform/posix/host_port_posix.h"
+#include "platform/posix/ini_profile.h"
+#include "sim/sim_hid.h"
+#include "ui/zuvo_dlg.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
+
+int64_t NowUs() {
+    return std::chrono::duration_cast<Micros>(Clock::now().time_since_epoch()).count();
+}
+
+// Times of the keyer reports crossing the HID boundary, taken where the link writes and
+// the device read thread reads.
+struct HidTimes {
+    std::mutex mutex;
+    std::vector<int64_t> keyerChar;    // Keyer Char written
+    std::vector<int64_t> sendingChar;  // Keyer Sending Char read
+
+    void Clear() {
+        std::lock_guard lock(mutex);
+        keyerChar.clear();
+        sendingChar.clear();
+    }
+};
+
+class TimedHandle final : public zuvo::platform::IHidHandle {
+  public:
+    TimedHandle(std::unique_ptr<zuvo::platform::IHidHandle> inner, HidTimes& times)
+        : inner_(std::move(inner)), times_(times) {}
+    bool GetAttributes(zuvo::platform::HidAttributes& out) override {
+        return inner_->GetAttributes(out);
+    }
+    bool Write(const uint8_t* data, size_t length) override {
+        if (length >= 2 && data[1] == zuvo::box::kKeyerChar) {
+            std::lock_guard lock(times_.mutex);
+            times_.keyerChar.push_back(NowUs());
+        }
+        return inner_->Write(data, length);
+    }
+    zuvo::platform::HidReadResult Read(uint8_t* buf, size_t length) override {
+        const auto result = inner_->Read(buf, length);
+        if (result.status == zuvo::platform::HidReadStatus::kReport && result.length >= 2 &&
+            buf[1] == zuvo::box::kKeyerSendingChar) {
+            std::lock_guard lock(times_.mutex);
+            times_.sendingChar.push_back(NowUs());
+        }
+        return result;
+    }
+    void Wake() override { inner_->Wake(); }
+
+  private:
+    std::unique_ptr<zuvo::platform::IHidHandle> inner_;
+    HidTimes& times_;
+};
+
+class TimedHid final : public zuvo::platform::IHidSystem {
+  public:
+    TimedHid(zuvo::platform::IHidSystem& inner, HidTimes& times) : inner_(inner), times_(times) {}
+    std::vector<std::string> EnumerateInterfaces() override { return inner_.EnumerateInterfaces(); }
+    std::unique_ptr<zuvo::platform::IHidHandle> Open(const std::string& path,
+                                                     zuvo::platform::HidAccess access) override {
+        auto handle = inner_.Open(path, access);
+        if (!handle) {
+            return handle;
+        }
+        return std::make_unique<TimedHandle>(std::move(handle), times_);
+    }
+    bool RegisterDeviceNotifications(zuvo::platform::IMessagePoster& poster) override {
+        return inner_.RegisterDeviceNotifications(poster);
+    }
+
+  private:
+    zuvo::platform::IHidSystem& inner_;
+    HidTimes& times_;
+};
+
+class NoDialogs final : public zuvo::IDialogHost {
+  public:
+    void ShowError(const std::string&) override {}
+    void ShowMessage(const std::string&) override {}
+    bool AskYesNo(const std::string&) override { return false; }
+    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
+};
+
+void MakeRaw(int fd) {
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+}
+
+// The logger's end of the keyer pty.
+class Logger {
+  public:
+    explicit Logger(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+        if (fd_ >= 0) {
+            MakeRaw(fd_);
+        }
+    }
+    ~Logger() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    bool Ok() const { return fd_ >= 0; }
+    void Write(const std::string& bytes) const {
+        if (write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+            std::perror("write");
+        }
+    }
+    // Reads until `stop` arrives after at least `after` other bytes that are not status bytes.
+    bool ReadUntil(uint8_t stop, size_t after, std::chrono::seconds timeout) const {
+        const auto end = Clock::now() + timeout;
+        size_t echoes = 0;
+        while (Clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) {
+                continue;
+            }
+            uint8_t buf[256];
+            const ssize_t n = read(fd_, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buf[i] == stop && echoes >= after) {
+                    return true;
+                }
+                if ((buf[i] & 0xC0) != 0xC0) {
+                    ++echoes;
+                }
+            }
+        }
+        return false;
+    }
+
+  private:
+    int fd_;
+};
+
+// A pty pair of our own: the floor any pty-borne byte pays.
+class BarePty {
+  public:
+    BarePty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(master_);
+        unlockpt(master_);
+        MakeRaw(master_);
+        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+        MakeRaw(slave_);
+    }
+    ~BarePty() {
+        close(slave_);
+        close(master_);
+    }
+    // One byte from the slave (the logger's side) to the master (the program's side).
+    int64_t OneByteUs() const {
+        const uint8_t b = 'E';
+        const int64_t t0 = NowUs();
+        if (write(slave_, &b, 1) != 1) {
+            return -1;
+        }
+        pollfd p{master_, POLLIN, 0};
+        poll(&p, 1, 1000);
+        uint8_t in = 0;
+        if (read(master_, &in, 1) != 1) {
+            return -1;
+        }
+        return NowUs() - t0;
+    }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+};
+
+struct Stats {
+    int64_t median = 0;
+    int64_t p99 = 0;
+    size_t n = 0;
+};
+
+Stats Summarise(std::vector<int64_t> v) {
+    Stats s;
+    s.n = v.size();
+    if (v.empty()) {
+        return s;
+    }
+    std::sort(v.begin(), v.end());
+    s.median = v[v.size() / 2];
+    s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
+    return s;
+}
+
+struct Transcript {
+    // One run of text as the simulator saw it.
+    struct Event {
+        int64_t ms;
+        enum { kKeyed, kIdle, kCharIn } kind;
+    };
+    std::vector<Event> events;
+
+    static Transcript Parse(const std::string& text, size_t from) {
+        Transcript t;
+        std::istringstream in(text.substr(from));
+        for (std::string line; std::getline(in, line);) {
+            long long ms = 0;
+            unsigned code = 0, value = 0;
+            char word[16] = {};
+            if (std::sscanf(line.c_str(), "%lld %15s", &ms, word) != 2) {
+                continue;
+            }
+            const std::string w = word;
+            if (w == "keyed") {
+                t.events.push_back({ms, Event::kKeyed});
+            } else if (w == "keyer" && line.find("keyer idle") != std::string::npos) {
+                t.events.push_back({ms, Event::kIdle});
+            } else if (w == "host" &&
+                       std::sscanf(line.c_str(), "%lld host 0x%x 0x%x", &ms, &code, &value) == 3 &&
+                       code == zuvo::box::kKeyerChar) {
+                t.events.push_back({ms, Event::kCharIn});
+            }
+        }
+        return t;
+    }
+    int Idles() const {
+        return static_cast<int>(std::count_if(
+            events.begin(), events.end(), [](const Event& e) { return e.kind == Event::kIdle; }));
+    }
+    // How long before it was keyed each character that the keyer took while busy reached it.
+    std::vector<int64_t> SlackMs() const {
+        std::vector<int64_t> out;
+        int64_t lastIn = -1;
+        bool busy = false;
+        for (const Event& e : events) {
+            if (e.kind == Event::kCharIn) {
+                lastIn = busy ? e.ms : -1;
+            } else if (e.kind == Event::kKeyed) {
+                if (lastIn >= 0) {
+                    out.push_back(e.ms - lastIn);
+                }
+                lastIn = -1;
+                busy = true;
+            } else {
+                busy = false;
+            }
+        }
+        return out;
+    }
+};
+
+std::string ContestText(size_t n) {
+    const std::string base = "CQ TEST DE N0CALL N0CALL TEST 5NN 14 TU ";
+    std::string text;
+    while (text.size() < n) {
+        text += base;
+    }
+    text.resize(n);
+    return text;
+}
+
+std::vector<int> ParseList(const char* s) {
+    std::vector<int> out;
+    std::stringstream in(s);
+    for (std::string item; std::getline(in, item, ',');) {
+        out.push_back(std::atoi(item.c_str()));
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    size_t chars = 200;
+    size_t samples = 200;
+    std::vector<int> speeds = {60, 99};
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i];
+        if (a == "--chars") {
+            chars = static_cast<size_t>(std::atoi(argv[i + 1]));
+        } else if (a == "--samples") {
+            samples = static_cast<size_t>(std::atoi(argv[i + 1]));
+        } else if (a == "--wpm") {
+            speeds = ParseList(argv[i + 1]);
+        }
+    }
+
+    char pattern[] = "/tmp/zuvo-bench-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    const std::string ini = dir + "/ZuvoBox.ini";
+    std::ofstream(ini) << "[Zuvo]\nAuto=TRUE\n[Keyer]\nUsePort=TRUE\n";
+
+    std::ostringstream transcript;  // written under the simulator's lock, read at the end
+    zuvo::sim::SimHidSystem sim;
+    sim.SetTranscript(&transcript);
+    HidTimes times;
+    TimedHid hid(sim, times);
+    zuvo::platform::MessageQueue queue;
+    zuvo::platform::posix::IniProfile profile;
+    zuvo::SettingsStore settings(profile, ini);
+    NoDialogs dialogs;
+    zuvo::platform::posix::PosixHostPortSystem ports;
+    std::atomic<bool> connected{false};
+    int exitCode = 0;
+    {
+        zuvo::CZuvoDlg dlg({hid, queue, settings, dialogs, dir + "/ZuvoBox.txt", nullptr});
+        dlg.SetHostPortSystem(ports);
+        dlg.Log().SetKeepLines(false);
+        dlg.Log().SetObserver([&connected](const std::string& line) {
+            if (line.rfind("Connected to Zuvo Box", 0) == 0) {
+                connected = true;
+            }
+        });
+        std::thread mainThread([&] {
+            dlg.OnInitDialog();
+            while (!dlg.Closed()) {
+                zuvo::platform::Message m;
+                if (queue.Wait(m, std::chrono::milliseconds(200))) {
+                    dlg.Dispatch(m);
+                }
+            }
+        });
+
+        const std::string link = dir + "/zuvobox/WINKEY_DEVICE";
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while ((!connected || !std::filesystem::exists(link)) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        Logger logger(link);
+        if (!connected || !logger.Ok()) {
+            std::fprintf(stderr, "bench_winkeyer: no box or no keyer pty\n");
+            exitCode = 1;
+        } else {
+            logger.Write(std::string("\x00\x02", 2));  // admin: host open
+            logger.ReadUntil(0x0A, 0, std::chrono::seconds(5));
+            logger.Write(std::string("\x0E\x04", 2));  // mode: echo
+
+            std::printf("WinKeyer keyer path, simulated keyer at real time, %zu characters\n\n",
+                        chars);
+            std::printf("%5s %8s %9s %10s %16s %22s\n", "WPM", "batches", "underruns", "seconds",
+                        "slack min ms", "reaction median/p99 us");
+            const std::string text = ContestText(chars);
+            constexpr size_t kBatch = 85;  // a logger waits when the buffer reports it is full
+            for (int wpm : speeds) {
+                logger.Write(std::string{'\x02', static_cast<char>(wpm)});
+                sim.WithBox([](zuvo::sim::SimBox& box) { box.Note("bench start"); });
+                times.Clear();
+                const auto t0 = Clock::now();
+                size_t batches = 0;
+                for (size_t pos = 0; pos < text.size(); pos += kBatch) {
+                    const std::string batch = text.substr(pos, kBatch);
+                    logger.Write(batch);
+                    ++batches;
+                    if (!logger.ReadUntil(0xC0, batch.size(), std::chrono::seconds(120))) {
+                        std::fprintf(stderr, "bench_winkeyer: no idle status after a batch\n");
+                        exitCode = 1;
+                        break;
+                    }
+                }
+                const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+                // Reaction: each Keyer Char against the Sending Char read just before it.
+                std::vector<int64_t> reaction;
+                {
+                    std::lock_guard lock(times.mutex);
+                    size_t s = 0;
+                    for (int64_t w : times.keyerChar) {
+                        while (s + 1 < times.sendingChar.size() && times.sendingChar[s + 1] <= w) {
+                            ++s;
+                        }
+                        if (s < times.sendingChar.size() && times.sendingChar[s] <= w) {
+                            reaction.push_back(w - times.sendingChar[s]);
+                        }
+                    }
+                }
+                std::string all;
+                sim.WithBox([&](zuvo::sim::SimBox&) { all = transcript.str(); });
+                const size_t mark = all.rfind(" bench start");
+                const Transcript t = Transcript::Parse(all, mark == std::string::npos ? 0 : mark);
+                const int underruns = t.Idles() - static_cast<int>(batches);
+                const auto slack = t.SlackMs();
+                const Stats r = Summarise(reaction);
+                std::printf(
+                    "%5d %8zu %9d %10.1f %16lld %14lld / %lld\n", wpm, batches, underruns, seconds,
+                    slack.empty()
+                        ? -1LL
+                        : static_cast<long long>(*std::min_element(slack.begin(), slack.end())),
+                    static_cast<long long>(r.median), static_cast<long long>(r.p99));
+                if (underruns != 0) {
+                    exitCode = 1;
+                }
+            }
+
+            // Latency with the keyer idle: one character at a time, a bare pty byte beside
+            // each.
+            logger.Write(std::string{'\x02', 99});
+            BarePty bare;
+            std::vector<int64_t> app;
+            std::vector<int64_t> floor;
+            for (size_t i = 0; i < samples; ++i) {
+                times.Clear();
+                const int64_t t0 = NowUs();
+                logger.Write("E");
+                if (!logger.ReadUntil(0xC0, 1, std::chrono::seconds(5))) {
+                    continue;
+                }
+                {
+                    std::lock_guard lock(times.mutex);
+                    if (!times.keyerChar.empty()) {
+                        app.push_back(times.keyerChar.front() - t0);
+                    }
+                }
+                const int64_t f = bare.OneByteUs();
+                if (f >= 0) {
+                    floor.push_back(f);
+                }
+            }
+            const Stats a = Summarise(app);
+            const Stats f = Summarise(floor);
+            std::printf(
+                "\nText byte on the pty -> Keyer Char to the box: median %lld us, p99 "
+                "%lld us (%zu samples)\n",
+                static_cast<long long>(a.median), static_cast<long long>(a.p99), a.n);
+            std::printf(
+                "Bare pty byte (floor):                        median %lld us, p99 "
+                "%lld us (%zu samples)\n",
+                static_cast<long long>(f.median), static_cast<long long>(f.p99), f.n);
+        }
+        queue.Post({zuvo::platform::kMsgClose, 0, 0, {}, 0});
+        mainThread.join();
+    }
+    std::filesystem::remove_all(dir);
+    return exitCode;
+}
