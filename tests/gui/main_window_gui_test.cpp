@@ -7,16 +7,20 @@
 #include <QLabel>
 #include <QListView>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <map>
 #include <string>
 
+#include "core/single_instance.h"
 #include "gui/event_log_model.h"
 #include "gui/main_dialog.h"
+#include "gui/run_window.h"
 #include "gui/widget_binder.h"
 #include "link/box_protocol.h"
 #include "platform/errors.h"
@@ -227,6 +231,47 @@ TEST_F(MainWindowGui, PortRulesFollowTheClicks) {
     emit Widget<QComboBox>(kKeyerPortList)->activated(5);
     EXPECT_EQ(ports.opened.size(), opened + 1);
     EXPECT_EQ(settings.ReadInt("Keyer", "Port", -1), 5);
+}
+
+// Reads the texts of the next modal dialog, then closes it.
+std::vector<QString> TextsOfNextModal(const std::function<void()>& open, QString& title) {
+    std::vector<QString> texts;
+    QTimer::singleShot(50, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        title = modal->windowTitle();
+        for (QLabel* label : modal->findChildren<QLabel*>()) {
+            texts.push_back(label->objectName() + "=" + label->text());
+        }
+        modal->close();
+    });
+    open();
+    return texts;
+}
+
+bool HasText(const std::vector<QString>& texts, const QString& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+TEST_F(MainWindowGui, AboutShowsTheProgramAndFirmwareVersions) {
+    QString title;
+    const auto texts = TextsOfNextModal([&] { window->ShowAbout(); }, title);
+    EXPECT_EQ(title, QStringLiteral("About Zuvo Box"));
+    EXPECT_TRUE(HasText(texts, "c1075=" + QString::fromStdString(dlg.Window().VersionText())));
+    EXPECT_TRUE(
+        HasText(texts, "c1076=" + QString::fromStdString(dlg.Window().FirmwareVersionText())));
+    EXPECT_FALSE(dlg.Window().FirmwareVersionText().empty());
+}
+
+TEST(QtDialogs, TheSingleInstanceRefusalIsAnErrorBox) {
+    QtDialogs dialogs;
+    QString title;
+    const auto texts = TextsOfNextModal([&] { dialogs.ShowError(kRefusalText); }, title);
+    bool found = false;
+    for (const QString& t : texts) {
+        found = found || t.endsWith(QString::fromLatin1(kRefusalText));
+    }
+    EXPECT_TRUE(found);
 }
 
 // The binder on a small form of its own, for the kinds the main window does not use.
