@@ -133,6 +133,7 @@ bool FirmwareUpdater::UploadFirmware() {
 }
 
 bool FirmwareUpdater::RequestRead(uint32_t address) {
+    expectedRead_ = address;
     if (!sender_.WriteBootReport(Request(boot::kRead, boot::kChunk, address))) {
         log_.LogMessage("Verify failed");
         stage_ = Stage::kFailed;
@@ -175,7 +176,9 @@ void FirmwareUpdater::OnBootReport(uint8_t command, uint8_t value,
         return;
     }
     const uint32_t address = report[3] + 256u * report[4];
-    bool same = true;
+    // An answer for another address than the one asked for proves nothing about the chunk
+    // in question; taking it would let a stray answer end the verify as a success.
+    bool same = stage_ == Stage::kVerifying && address == expectedRead_;
     for (size_t i = 0; i < boot::kChunk && same; ++i) {
         const uint32_t at = address + i;
         same = report[6 + i] == (at < kImageSize ? image_.image[at] : 0);

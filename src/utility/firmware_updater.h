@@ -82,7 +82,8 @@ class FirmwareUpdater {
 
     HexImage image_;
     Stage stage_ = Stage::kIdle;
-    uint32_t done_ = 0;  // blocks erased, chunks written or chunks verified
+    uint32_t expectedRead_ = 0;  // address of the read request in flight
+    uint32_t done_ = 0;          // blocks erased, chunks written or chunks verified
     uint32_t total_ = 0;
 };
 

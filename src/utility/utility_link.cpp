@@ -13,6 +13,7 @@ UtilityLink::UtilityLink(platform::IHidSystem& hid, platform::IMessagePoster& po
 bool UtilityLink::FindBox() {
     auto& hid = core_.Hid();
     const std::vector<std::string> paths = hid.EnumerateInterfaces();
+    const uint32_t enumerationError = platform::GetLastError();
     for (const std::string& path : paths) {
         core_.device = hid.Open(path, platform::HidAccess::kAttributes);
         if (!core_.device) {
@@ -34,7 +35,8 @@ bool UtilityLink::FindBox() {
         }
         core_.device.reset();
     }
-    platform::SetLastError(0);
+    // Only a failed enumeration is reported here, not an open failure already logged above.
+    platform::SetLastError(enumerationError);
     log_.LogLastError("SetupDiDestroyDeviceInfoList");
     return core_.Connected();
 }

@@ -187,6 +187,21 @@ TEST_F(FirmwareUpdaterTest, CorruptedReadBackAndNothingRead) {
     EXPECT_EQ(TakeLines(), Lines{"Verify failed"});
 }
 
+TEST_F(FirmwareUpdaterTest, AnswerForAnotherAddressFailsTheVerify) {
+    Connect(box::kProductBootLoader);
+    Update(test::HexData(0x2000, std::vector<uint8_t>(64, 0x00)) + test::EndRecord());
+    TakeLines();
+    Requests();
+    // All zeros at 0xFFF0 would match the image there; the bytes past 0xFFFF are never read.
+    auto answer = FirmwareUpdater::Request(1, 32, 0xFFF0);
+    answer[6 + 20] = 0x42;
+    dlg_.Updater().OnBootReport(answer[1], answer[2], answer);
+    EXPECT_EQ(TakeLines(),
+              (Lines{"Verify failed", "Bad Value:  Addr 0x10004  Found 0x42  Expected 0x00"}));
+    EXPECT_EQ(dlg_.Updater().CurrentStage(), Stage::kFailed);
+    EXPECT_TRUE(Requests().empty());
+}
+
 TEST_F(FirmwareUpdaterTest, JumperMessageKeepsUpdateMode) {
     loader_.SetRestartFlag(false);
     Connect(box::kProductBootLoader);
