@@ -52,14 +52,49 @@ int64_t NowUs() {
 // Times of the keyer reports crossing the HID boundary, taken where the link writes and
 // the device read thread reads.
 struct HidTimes {
+    enum Kind { kCharWritten, kSendingRead, kIdleRead };
+    struct Event {
+        int64_t us;
+        Kind kind;
+    };
     std::mutex mutex;
-    std::vector<int64_t> keyerChar;    // Keyer Char written
-    std::vector<int64_t> sendingChar;  // Keyer Sending Char read
+    std::vector<Event> events;
 
+    void Add(Kind kind) {
+        std::lock_guard lock(mutex);
+        events.push_back({NowUs(), kind});
+    }
     void Clear() {
         std::lock_guard lock(mutex);
-        keyerChar.clear();
-        sendingChar.clear();
+        events.clear();
+    }
+    // The first Keyer Char written after the start, -1 for none.
+    int64_t FirstCharUs() {
+        std::lock_guard lock(mutex);
+        for (const Event& e : events) {
+            if (e.kind == kCharWritten) {
+                return e.us;
+            }
+        }
+        return -1;
+    }
+    // From each Keyer Sending Char read to the Keyer Char that follows it (a character
+    // written after the box went idle is a fresh start, not a reaction).
+    std::vector<int64_t> Reactions() {
+        std::lock_guard lock(mutex);
+        std::vector<int64_t> out;
+        int64_t pending = -1;
+        for (const Event& e : events) {
+            if (e.kind == kSendingRead) {
+                pending = e.us;
+            } else if (e.kind == kIdleRead) {
+                pending = -1;
+            } else if (pending >= 0) {
+                out.push_back(e.us - pending);
+                pending = -1;
+            }
+        }
+        return out;
     }
 };
 
@@ -72,17 +107,18 @@ class TimedHandle final : public zuvo::platform::IHidHandle {
     }
     bool Write(const uint8_t* data, size_t length) override {
         if (length >= 2 && data[1] == zuvo::box::kKeyerChar) {
-            std::lock_guard lock(times_.mutex);
-            times_.keyerChar.push_back(NowUs());
+            times_.Add(HidTimes::kCharWritten);
         }
         return inner_->Write(data, length);
     }
     zuvo::platform::HidReadResult Read(uint8_t* buf, size_t length) override {
         const auto result = inner_->Read(buf, length);
-        if (result.status == zuvo::platform::HidReadStatus::kReport && result.length >= 2 &&
-            buf[1] == zuvo::box::kKeyerSendingChar) {
-            std::lock_guard lock(times_.mutex);
-            times_.sendingChar.push_back(NowUs());
+        if (result.status == zuvo::platform::HidReadStatus::kReport && result.length >= 3) {
+            if (buf[1] == zuvo::box::kKeyerSendingChar) {
+                times_.Add(HidTimes::kSendingRead);
+            } else if (buf[1] == zuvo::box::kKeyerEvent && buf[2] == zuvo::box::kEventIdle) {
+                times_.Add(HidTimes::kIdleRead);
+            }
         }
         return result;
     }
@@ -396,20 +432,7 @@ int main(int argc, char** argv) {
                     }
                 }
                 const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-                // Reaction: each Keyer Char against the Sending Char read just before it.
-                std::vector<int64_t> reaction;
-                {
-                    std::lock_guard lock(times.mutex);
-                    size_t s = 0;
-                    for (int64_t w : times.keyerChar) {
-                        while (s + 1 < times.sendingChar.size() && times.sendingChar[s + 1] <= w) {
-                            ++s;
-                        }
-                        if (s < times.sendingChar.size() && times.sendingChar[s] <= w) {
-                            reaction.push_back(w - times.sendingChar[s]);
-                        }
-                    }
-                }
+                const std::vector<int64_t> reaction = times.Reactions();
                 std::string all;
                 sim.WithBox([&](zuvo::sim::SimBox&) { all = transcript.str(); });
                 const size_t mark = all.rfind(" bench start");
@@ -441,11 +464,9 @@ int main(int argc, char** argv) {
                 if (!logger.ReadUntil(0xC0, 1, std::chrono::seconds(5))) {
                     continue;
                 }
-                {
-                    std::lock_guard lock(times.mutex);
-                    if (!times.keyerChar.empty()) {
-                        app.push_back(times.keyerChar.front() - t0);
-                    }
+                const int64_t sent = times.FirstCharUs();
+                if (sent >= 0) {
+                    app.push_back(sent - t0);
                 }
                 const int64_t f = bare.OneByteUs();
                 if (f >= 0) {
