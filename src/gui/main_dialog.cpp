@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <atomic>
+#include <mutex>
 
 #include "gui/event_log_model.h"
 #include "gui/widget_binder.h"
@@ -18,6 +20,28 @@
 #include "ui_main_dialog.h"
 
 namespace zuvo::gui {
+
+// What the queue's notifier reaches from the posting threads. The queue keeps the notifier
+// for its whole life and read threads may post while the window goes away, so the window
+// detaches itself here instead of changing the notifier.
+struct QueueWaker {
+    std::mutex mutex;
+    MainDialog* window = nullptr;  // null once the window is gone
+    std::atomic<bool> drainPending{false};
+
+    void Wake() {
+        // One queued drain at a time, however fast the read threads post.
+        if (drainPending.exchange(true)) {
+            return;
+        }
+        std::lock_guard lock(mutex);
+        if (window != nullptr) {
+            MainDialog* target = window;
+            QMetaObject::invokeMethod(
+                target, [target] { target->DrainQueue(); }, Qt::QueuedConnection);
+        }
+    }
+};
 
 namespace {
 
@@ -104,23 +128,22 @@ MainDialog::MainDialog(CZuvoDlg& dlg, platform::MessageQueue& queue, QWidget* pa
         }
     });
 
-    queue_.SetNotifier([this] {
-        // One queued drain at a time, however fast the read threads post.
-        if (!drainPending_.exchange(true)) {
-            QMetaObject::invokeMethod(
-                this, [this] { DrainQueue(); }, Qt::QueuedConnection);
-        }
-    });
+    waker_ = std::make_shared<QueueWaker>();
+    waker_->window = this;
+    queue_.SetNotifier([waker = waker_] { waker->Wake(); });
 }
 
 MainDialog::~MainDialog() {
-    queue_.SetNotifier(nullptr);
+    {
+        std::lock_guard lock(waker_->mutex);
+        waker_->window = nullptr;
+    }
     dlg_.Log().SetObserver(nullptr);
     dlg_.Window().Model().SetObserver(nullptr);
 }
 
 void MainDialog::DrainQueue() {
-    drainPending_ = false;
+    waker_->drainPending = false;
     platform::Message message;
     while (!dlg_.Closed() && queue_.TryGet(message)) {
         if (message.id == platform::kMsgQuit) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QWidget>
-#include <atomic>
 #include <memory>
 
 #include "platform/message_queue.h"
@@ -15,6 +14,7 @@ namespace zuvo::gui {
 
 class EventLogModel;
 class WidgetBinder;
+struct QueueWaker;
 
 // The interface program's main window: the form of main_dialog.ui bound to the main
 // dialog's window model, the event log list, and the Qt side of the dialog's messages
@@ -49,7 +49,7 @@ class MainDialog final : public QWidget {
     std::unique_ptr<Ui::MainDialog> ui_;
     WidgetBinder* binder_ = nullptr;
     EventLogModel* logModel_ = nullptr;
-    std::atomic<bool> drainPending_{false};
+    std::shared_ptr<QueueWaker> waker_;
     bool scrollPending_ = false;
 };
 
