@@ -173,8 +173,27 @@ TEST_F(DialogTest, ControlsChangedWithoutABoxLogOneLineEachAndKeepTheDisconnecte
     EXPECT_FALSE(m.Checked(kATiming));
     EXPECT_FALSE(m.Enabled(kATiming));
     EXPECT_EQ(m.Selection(kPotMinList), -1);
+    // Every control, as a user would change it: at most the one refusal line each.
+    std::vector<int> ids;
     for (const auto& [id, control] : m.Controls()) {
-        dlg->OnControlChanged(id);  // every control, even those that take no input
+        ids.push_back(id);
+    }
+    for (int id : ids) {
+        if (id == kPipes || id == kKeyerPortCheck || id == kZuvoPortCheck) {
+            continue;  // they open ports, which is not about the box
+        }
+        const size_t count = lines.size();
+        if (!m.Get(id).items.empty()) {
+            m.SetSelection(id, 1);
+        } else {
+            m.SetChecked(id, !m.Checked(id));
+        }
+        dlg->OnControlChanged(id);
+        ASSERT_LE(lines.size(), count + 1) << id;
+        if (lines.size() == count + 1) {
+            EXPECT_EQ(lines.back(), "Zuvo Box is not connected") << id;
+        }
+        EXPECT_FALSE(m.Enabled(kTightTiming));
     }
 }
 
