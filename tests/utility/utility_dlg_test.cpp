@@ -37,6 +37,21 @@ TEST_F(UtilityDlgTest, NoBoxAndOtherDevices) {
     EXPECT_TRUE(hid_.Written("/dev/mouse").empty());
 }
 
+TEST_F(UtilityDlgTest, FailedHandleOpenLeavesTheLinkDisconnected) {
+    AddBox();
+    hid_.DeviceAt(kBox).openError[static_cast<int>(platform::HidAccess::kRead)] =
+        platform::kErrorAccessDenied;
+    dlg_.OnControlChanged(kConnect);
+    const Lines lines = TakeLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("CreateFile (ReadHandle): ", 0), 0u);
+    EXPECT_EQ(lines[1], "Not connected");
+    // Nothing counts as written without a handle: controls are refused.
+    Select(kSpeed, 3);
+    EXPECT_EQ(TakeLines(), Lines{"Connect to Zuvo Box first!"});
+    EXPECT_TRUE(Sent().empty());
+}
+
 TEST_F(UtilityDlgTest, BootLoaderConnectsInUpdateModeAndRefusesCommands) {
     AddBox(box::kProductBootLoader);
     dlg_.OnControlChanged(kConnect);
