@@ -277,6 +277,9 @@ class PtyServer final : public FdHandleBase {
     }
 
     void ClientLost() {
+        // Replies the client did not read stay in the slave's queue after its close; they
+        // are not for the next client.
+        DiscardStaleOutput();
         // The client may have left the line in its own settings; the next one starts raw.
         MakeRaw(fd_);
         SetLastError(kErrorBrokenPipe);
