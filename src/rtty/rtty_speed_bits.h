@@ -4,7 +4,7 @@ namespace zuvo {
 
 // The RTTY bridge's part in a transmit-radio change and in a new connection.
 class IRttySpeedBits {
-public:
+  public:
     virtual ~IRttySpeedBits() = default;
     // Brings the box's RTTY Speed Bits in line with the station of the transmitting radio.
     virtual void SendRttySpeedBits() = 0;
