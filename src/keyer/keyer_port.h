@@ -6,7 +6,7 @@ namespace zuvo {
 
 // The keyer host port as the WinKeyer interpreter sees it.
 class IKeyerPort {
-public:
+  public:
     virtual ~IKeyerPort() = default;
     // The port is open and its read thread is running.
     virtual bool IsKeyerPortRunning() const = 0;

@@ -42,12 +42,16 @@ BoxLink::BoxLink(platform::IHidSystem& hid, platform::IMessagePoster& poster, IE
 void BoxLink::FindBox() {
     core_.device.reset();
     const std::vector<std::string> paths = core_.Hid().EnumerateInterfaces();
+    const uint32_t enumerationError = platform::GetLastError();
     for (const std::string& path : paths) {
         OpenBox(path);
         if (core_.Connected()) {
             break;
         }
     }
+    // Only a failure of the device list itself is reported here; an open failure has been
+    // logged with its own step already and is not repeated under the list's name.
+    platform::SetLastError(enumerationError);
     log_.LogLastError("SetupDiDestroyDeviceInfoList");
 }
 
