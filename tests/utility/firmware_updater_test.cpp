@@ -18,7 +18,10 @@ class FirmwareUpdaterTest : public test::UtilityFixture {
     FirmwareUpdaterTest() : loader_(clock_) {}
 
     std::string WriteHex(const std::string& text) {
-        const std::string path = testing::TempDir() + "firmware_updater_test.hex";
+        // One file per test: CTest runs the tests of this suite side by side.
+        const std::string path = testing::TempDir() + "firmware_updater_" +
+                                 testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                 ".hex";
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }

@@ -21,7 +21,9 @@ class UtilityUpdateSimTest : public ::testing::Test {
     UtilityUpdateSimTest() {
         sim_.WithBox([this](sim::SimBox& box) { component_ = &sim::InstallBootLoader(box); });
         firmware_ = test::FirmwareBytes(0x5FC0, 0x23, 4, 0);  // 0x2000-0x7FBF
-        path_ = testing::TempDir() + "utility_update_sim_test.hex";
+        // One file per test: CTest runs the tests of this suite side by side.
+        path_ = testing::TempDir() + "utility_update_sim_" +
+                testing::UnitTest::GetInstance()->current_test_info()->name() + ".hex";
         std::ofstream(path_, std::ios::binary)
             << test::HexData(0x2000, firmware_) << test::EndRecord();
         dialogs_.file = path_;
