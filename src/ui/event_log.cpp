@@ -1,5 +1,7 @@
 #include "ui/event_log.h"
 
+#include <algorithm>
+
 #include "platform/errors.h"
 
 namespace zuvo {
@@ -65,6 +67,10 @@ void EventLog::OpenLogFile(bool flag, const std::string& logPath) {
     if (!file_.is_open()) {
         LogMessage("Could not open log file");
     }
+}
+
+bool EventLog::Contains(const std::string& line) const {
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
 }
 
 }  // namespace zuvo

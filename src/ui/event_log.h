@@ -39,6 +39,7 @@ class EventLog final : public IEventLog {
     // itself can turn it off so only one copy lives.
     void SetKeepLines(bool keep) { keepLines_ = keep; }
     const std::vector<std::string>& Lines() const { return lines_; }
+    bool Contains(const std::string& line) const;
 
   private:
     void Append(std::string line);

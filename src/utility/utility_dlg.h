@@ -6,13 +6,13 @@
 #include "core/dialog_host.h"
 #include "platform/hid.h"
 #include "platform/message_queue.h"
+#include "ui/event_log.h"
 #include "ui/window_model.h"
 #include "utility/firmware_updater.h"
 #include "utility/hardware_tests.h"
 #include "utility/keyer_console.h"
 #include "utility/utility_ids.h"
 #include "utility/utility_link.h"
-#include "utility/utility_log.h"
 
 namespace zuvo {
 
@@ -48,10 +48,10 @@ class UtilityDlg final : public IUtilityLinkEvents {
 
     // Each log line as it is appended, besides the log list of the model (a command line
     // prints it).
-    void SetLineObserver(UtilityLog::LineObserver observer) { lineObserver_ = std::move(observer); }
+    void SetLineObserver(EventLog::LineObserver observer) { lineObserver_ = std::move(observer); }
 
     WindowModel& Model() { return model_; }
-    UtilityLog& Log() { return log_; }
+    EventLog& Log() { return log_; }
     UtilityLink& Link() { return link_; }
     KeyerConsole& Console() { return console_; }
     HardwareTests& Tests() { return tests_; }
@@ -73,7 +73,8 @@ class UtilityDlg final : public IUtilityLinkEvents {
     void ShowStatusTexts();
     void CheckBit(int id, uint8_t value, uint8_t bit) { model_.SetChecked(id, (value & bit) != 0); }
 
-    UtilityLog log_;
+    // One-line error reports, no file: the utility's own form of the event log.
+    EventLog log_{EventLog::ErrorStyle::kOneLine};
     WindowModel model_;
     IDialogHost& dialogs_;
     utility::UtilityMirrors mirrors_;
@@ -84,7 +85,7 @@ class UtilityDlg final : public IUtilityLinkEvents {
     std::string utilityVersionLine_;
     std::string firmwareVersionLine_;
     uint32_t reportsSinceConnect_ = 0;
-    UtilityLog::LineObserver lineObserver_;
+    EventLog::LineObserver lineObserver_;
 };
 
 }  // namespace zuvo
