@@ -27,9 +27,4 @@ std::string ManualRxLine(const ManualSwitchingControls& c);
 // had sent it.
 void PostSwitchingLine(platform::IMessagePoster& poster, const std::string& line);
 
-// Brings the controls in line with the reported state and switch report, and returns the
-// lines to post so that the requested state follows the front-panel switches.
-std::vector<std::string> SyncManualSwitching(ManualSwitchingControls& c, uint8_t state,
-                                             uint8_t switches);
-
 }  // namespace zuvo

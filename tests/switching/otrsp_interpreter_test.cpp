@@ -433,22 +433,12 @@ TEST_F(OtrspTest, VerboseLineForEachCommand) {
     EXPECT_TRUE(log.Contains("* Got SE command ?NAME"));
 }
 
-TEST(ManualSwitchingTest, LinesAndFrontPanelFollowing) {
+TEST(ManualSwitchingTest, LinesArePostedAsSwitchingPortBytes) {
     ManualSwitchingControls c;
     EXPECT_EQ(ManualRxLine(c), "RX1\r");
     c.rx1 = false;
     c.stereo = true;
     EXPECT_EQ(ManualRxLine(c), "RX2S\r");
-    // TX forced to radio 2 while the box state says radio 1: the TX2 line is posted.
-    ManualSwitchingControls d;
-    auto lines = SyncManualSwitching(d, 0x00, box::kSwitchTx2);
-    EXPECT_EQ(lines, (std::vector<std::string>{"TX2\r"}));
-    EXPECT_TRUE(d.tx2);
-    // RX forced to radio 1 while the state is stereo on radio 2.
-    lines = SyncManualSwitching(d, 0x06, box::kSwitchRx1);
-    EXPECT_EQ(lines, (std::vector<std::string>{"RX1\r"}));
-    EXPECT_TRUE(d.rx1);
-    EXPECT_TRUE(d.stereo);  // mirrors the state until the box answers
     platform::MessageQueue q;
     PostSwitchingLine(q, "TX\xE9\r");
     platform::Message m;
