@@ -20,7 +20,7 @@ run_preset() {
 run_preset debug -DZUVO_WERROR=ON
 if [ "${ZUVO_QUICK:-0}" != 1 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_preset asan
-  TSAN_OPTIONS=halt_on_error=1 run_preset tsan
+  TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/tsan.supp" run_preset tsan
 
   echo "=== fuzz (${fuzz_seconds}s each) ==="
   cmake --preset fuzz >/dev/null
