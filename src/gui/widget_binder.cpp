@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
 #include <QRadioButton>
@@ -12,10 +13,14 @@
 namespace zuvo::gui {
 
 WidgetBinder::WidgetBinder(WindowModel& model, QWidget* root, ChangeHandler onUserChange)
+    : WidgetBinder(model, root, std::move(onUserChange), &WidgetBinder::IdFromName) {}
+
+WidgetBinder::WidgetBinder(WindowModel& model, QWidget* root, ChangeHandler onUserChange,
+                           const NameToId& nameToId)
     : QObject(root), model_(model), onUserChange_(std::move(onUserChange)) {
     const auto children = root->findChildren<QWidget*>();
     for (QWidget* widget : children) {
-        const int id = IdFromName(widget->objectName());
+        const int id = nameToId(widget->objectName());
         if (id >= 0 && model_.Has(id)) {
             widgets_[id] = widget;
             Connect(id, widget);
@@ -71,6 +76,12 @@ void WidgetBinder::Connect(int id, QWidget* widget) {
             model_.SetSelection(id, index);
             onUserChange_(id);
         });
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // textEdited, unlike textChanged, is not emitted for setText.
+        connect(edit, &QLineEdit::textEdited, this, [this, id](const QString& text) {
+            model_.SetText(id, text.toStdString());
+            onUserChange_(id);
+        });
     }
 }
 
@@ -120,6 +131,12 @@ void WidgetBinder::Pull(int id) {
         }
         if (combo->currentIndex() != c.selection) {
             combo->setCurrentIndex(c.selection);
+        }
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        // An edit line shows the model's text as it is, empty included.
+        if (edit->text() != text) {
+            const QSignalBlocker block(edit);
+            edit->setText(text);
         }
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
         if (label->text() != text) {

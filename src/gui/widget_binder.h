@@ -21,12 +21,19 @@ namespace zuvo::gui {
 // the id, exactly once per user action; changes made by the program are not reported.
 //
 // Kinds: QCheckBox, QRadioButton, QPushButton (any QAbstractButton), QComboBox, QLabel,
-// QListWidget (items mirrored) and QListView (its own model; only enabled and visible).
+// QLineEdit (text both ways), QListWidget (items mirrored) and QListView (its own model; only
+// enabled and visible).
+//
+// A form whose widgets carry readable names instead passes its own name-to-id lookup.
 class WidgetBinder final : public QObject {
   public:
     using ChangeHandler = std::function<void(int id)>;
+    // The control id of a widget's object name; -1 when it names no control.
+    using NameToId = std::function<int(const QString& objectName)>;
 
     WidgetBinder(WindowModel& model, QWidget* root, ChangeHandler onUserChange);
+    WidgetBinder(WindowModel& model, QWidget* root, ChangeHandler onUserChange,
+                 const NameToId& nameToId);
     ~WidgetBinder() override;
 
     static int IdFromName(const QString& objectName);  // -1 when not a control name
