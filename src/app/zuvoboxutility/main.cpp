@@ -1,5 +1,5 @@
-// ZuvoBoxUtility: configures the box and updates its firmware. This front end works from the
-// command line (the window comes with the Qt front end); it drives the same window model.
+// ZuvoBoxUtility: configures the box and updates its firmware. Without --update or --show it
+// opens its window (when built with Qt); both command-line modes drive the same window model.
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,25 +18,34 @@
 #include "utility/utility_dlg.h"
 #include "utility/utility_runner.h"
 
+#ifdef ZUVO_WITH_GUI
+#include "gui/run_window.h"
+#include "gui/utility_window.h"
+#endif
+
 namespace {
 
 struct Options {
     bool simulate = false;
     bool show = false;
     std::string updateFile;
+    std::string screenshot;
     int timeoutSeconds = 10;
     bool simJumper = false;  // the simulated boot loader asks for the jumper to be removed
 };
 
 void Usage(std::FILE* out) {
     std::fprintf(out,
-                 "Usage: ZuvoBoxUtility [options] (--update FILE.hex | --show)\n"
+                 "Usage: ZuvoBoxUtility [options] [--update FILE.hex | --show]\n"
+                 "  (neither)           open the window (needs a display or --screenshot)\n"
                  "  --update FILE.hex   restart the box into its boot loader, program, verify\n"
                  "                      and restart it; the log goes to standard output\n"
                  "  --show              connect and print every setting the box reports\n"
                  "  --simulate          use the simulated box instead of USB\n"
                  "  --timeout SECONDS   longest wait for the box at each step (default 10)\n"
                  "  --sim-jumper        the simulated boot loader ends asking for the jumper\n"
+                 "  --screenshot FILE   window: save a PNG after 1.5 s, then close (works\n"
+                 "                      without a display; with --simulate it connects first)\n"
                  "  --version, --help\n"
                  "Exit codes: 0 done, 1 another instance runs, 2 usage, 3 no box found,\n"
                  "4 time-out, 5 firmware file rejected, 6 box lost, 7 verify failed,\n"
@@ -73,6 +82,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
                 std::fprintf(stderr, "ZuvoBoxUtility: bad --timeout %s\n", t.c_str());
                 return std::nullopt;
             }
+        } else if (arg == "--screenshot") {
+            if (!value(o.screenshot)) {
+                return std::nullopt;
+            }
         } else if (arg == "--sim-jumper") {
             o.simJumper = true;
         } else if (arg == "--version") {
@@ -88,7 +101,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             return std::nullopt;
         }
     }
-    if (o.show == !o.updateFile.empty()) {
+    if (o.show && !o.updateFile.empty()) {
         Usage(stderr);
         return std::nullopt;
     }
@@ -134,9 +147,33 @@ int main(int argc, char** argv) {
 
     zuvo::platform::MessageQueue queue;
     // Before any thread starts, so that only the watcher's thread takes the signals.
-    posix::SignalWatcher signals(queue);
+    posix::SignalWatcher signalWatcher(queue);
 
-    CommandLineDialogs dialogs(options->updateFile);
+    const bool windowMode = !options->show && options->updateFile.empty();
+    CommandLineDialogs commandLineDialogs(options->updateFile);
+    zuvo::IDialogHost* dialogHost = &commandLineDialogs;
+#ifdef ZUVO_WITH_GUI
+    // The window needs a display, or renders offscreen for a screenshot. Created before the
+    // lock so that the refusal of a second instance shows as an error box.
+    if (windowMode && !zuvo::gui::DisplayAvailable() && options->screenshot.empty()) {
+        std::fprintf(stderr, "ZuvoBoxUtility: no display for the window\n");
+        Usage(stderr);
+        return 2;
+    }
+    std::unique_ptr<zuvo::gui::Application> app;
+    zuvo::gui::UtilityDialogs windowDialogs;
+    if (windowMode) {
+        app = std::make_unique<zuvo::gui::Application>(argc, argv);
+        dialogHost = &windowDialogs;
+    }
+#else
+    if (windowMode) {
+        std::fprintf(stderr, "ZuvoBoxUtility: built without a window; use --update or --show\n");
+        Usage(stderr);
+        return 2;
+    }
+#endif
+    zuvo::IDialogHost& dialogs = *dialogHost;
     posix::PosixInstanceLock lock;
     if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
         return 1;
@@ -157,6 +194,16 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         zuvo::UtilityDlg dlg(*hid, queue, dialogs);
+#ifdef ZUVO_WITH_GUI
+        if (windowMode) {
+            // A screenshot of the simulated box shows its values, so connect first.
+            const bool connect = options->simulate && !options->screenshot.empty();
+            code = zuvo::gui::RunUtilityWindow(dlg, queue, windowDialogs, {options->screenshot},
+                                               connect);
+            dlg.Close();
+            return code;
+        }
+#endif
         dlg.SetLineObserver(PrintLine);
         zuvo::UtilityRunner runner(
             dlg, queue, *hid,
