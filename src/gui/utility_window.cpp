@@ -288,7 +288,11 @@ int RunUtilityWindow(UtilityDlg& dlg, platform::MessageQueue& queue, UtilityDial
         });
     }
     QApplication::setQuitOnLastWindowClosed(true);
-    QApplication::exec();
+    // A close command queued before the window was shown has closed it already; the event
+    // loop would then never be told to quit.
+    if (window.isVisible()) {
+        QApplication::exec();
+    }
     dialogs.SetParent(nullptr);
     return status;
 }
