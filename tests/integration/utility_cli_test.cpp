@@ -78,7 +78,8 @@ TEST_F(UtilityCliTest, ExitCodesSayWhatFailed) {
     EXPECT_NE(ReadFile(dir / "jumper.err").find("Programming complete.  Remove jumper"),
               std::string::npos);
 
-    auto usage = Run("usage", {"--simulate"});
+    // Both modes at once (no mode at all would open the window where a display is).
+    auto usage = Run("usage", {"--simulate", "--show", "--update", "firmware.hex"});
     EXPECT_EQ(usage->Wait(), 2);
 }
 
