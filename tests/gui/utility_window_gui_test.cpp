@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -214,6 +215,22 @@ TEST_F(UtilityWindowGui, AboutShowsTheUtilityAndFirmwareVersions) {
     EXPECT_EQ(title, QStringLiteral("About Zuvo Box utility"));
     EXPECT_EQ(texts, (std::vector<QString>{QString::fromStdString(dlg.UtilityVersionLine()),
                                            QString::fromStdString(dlg.FirmwareVersionLine())}));
+}
+
+TEST_F(UtilityWindowGui, TheContextMenuOffersTheAboutBox) {
+    QStringList entries;
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) {
+            entries << action->text();
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            window->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(window.get(), &event);
+    EXPECT_EQ(entries, QStringList{QStringLiteral("&About Zuvo Box utility...")});
 }
 
 TEST_F(UtilityWindowGui, TheProgressBarFollowsAFirmwareUpdate) {
