@@ -114,6 +114,7 @@ UtilityWindow::UtilityWindow(UtilityDlg& dlg, platform::MessageQueue& queue, QWi
 
     logModel_ = new EventLogModel(this);
     ui_->log->setModel(logModel_);
+    dlg_.Log().SetKeepLines(false);  // the list model holds the lines
     dlg_.SetLineObserver([this](const std::string& line) {
         logModel_->Append(line);
         // Scrolling once per burst keeps a verbose flood cheap.

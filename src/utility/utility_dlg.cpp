@@ -161,8 +161,9 @@ UtilityDlg::UtilityDlg(platform::IHidSystem& hid, platform::IMessagePoster& post
                   kVersionMinor, kVersionPatch);
     utilityVersionLine_ = buf;
     BuildControls();
+    // The log list shows the lines through the observer; the model's list control holds
+    // none, so a long verbose session keeps each line once.
     log_.SetObserver([this](const std::string& line) {
-        model_.AppendItem(kLog, line);
         if (lineObserver_) {
             lineObserver_(line);
         }
