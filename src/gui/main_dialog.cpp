@@ -15,33 +15,12 @@
 #include <mutex>
 
 #include "gui/event_log_model.h"
+#include "gui/queue_waker.h"
 #include "gui/widget_binder.h"
 #include "ui/main_ids.h"
 #include "ui_main_dialog.h"
 
 namespace zuvo::gui {
-
-// What the queue's notifier reaches from the posting threads. The queue keeps the notifier
-// for its whole life and read threads may post while the window goes away, so the window
-// detaches itself here instead of changing the notifier.
-struct QueueWaker {
-    std::mutex mutex;
-    MainDialog* window = nullptr;  // null once the window is gone
-    std::atomic<bool> drainPending{false};
-
-    void Wake() {
-        // One queued drain at a time, however fast the read threads post.
-        if (drainPending.exchange(true)) {
-            return;
-        }
-        std::lock_guard lock(mutex);
-        if (window != nullptr) {
-            MainDialog* target = window;
-            QMetaObject::invokeMethod(
-                target, [target] { target->DrainQueue(); }, Qt::QueuedConnection);
-        }
-    }
-};
 
 namespace {
 
@@ -128,22 +107,17 @@ MainDialog::MainDialog(CZuvoDlg& dlg, platform::MessageQueue& queue, QWidget* pa
         }
     });
 
-    waker_ = std::make_shared<QueueWaker>();
-    waker_->window = this;
-    queue_.SetNotifier([waker = waker_] { waker->Wake(); });
+    waker_ = QueueWaker::Attach(queue_, this, [this] { DrainQueue(); });
 }
 
 MainDialog::~MainDialog() {
-    {
-        std::lock_guard lock(waker_->mutex);
-        waker_->window = nullptr;
-    }
+    waker_->Detach();
     dlg_.Log().SetObserver(nullptr);
     dlg_.Window().Model().SetObserver(nullptr);
 }
 
 void MainDialog::DrainQueue() {
-    waker_->drainPending = false;
+    waker_->DrainStarted();
     platform::Message message;
     while (!dlg_.Closed() && queue_.TryGet(message)) {
         if (message.id == platform::kMsgQuit) {

@@ -14,7 +14,7 @@ namespace zuvo::gui {
 
 class EventLogModel;
 class WidgetBinder;
-struct QueueWaker;
+class QueueWaker;
 
 // The interface program's main window: the form of main_dialog.ui bound to the main
 // dialog's window model, the event log list, and the Qt side of the dialog's messages

@@ -18,6 +18,7 @@
 
 #include "gui/event_log_model.h"
 #include "gui/main_dialog.h"
+#include "gui/queue_waker.h"
 #include "gui/widget_binder.h"
 #include "ui_utility_dialog.h"
 #include "utility/utility_ids.h"
@@ -38,28 +39,6 @@ int UtilityIdFromName(const QString& objectName) {
 }
 
 }  // namespace
-
-// What the queue's notifier reaches from the read thread. The queue keeps the notifier for
-// its whole life and the read thread may post while the window goes away, so the window
-// detaches itself here instead of changing the notifier.
-struct UtilityQueueWaker {
-    std::mutex mutex;
-    UtilityWindow* window = nullptr;  // null once the window is gone
-    std::atomic<bool> drainPending{false};
-
-    void Wake() {
-        // One queued drain at a time, however fast the box reports.
-        if (drainPending.exchange(true)) {
-            return;
-        }
-        std::lock_guard lock(mutex);
-        if (window != nullptr) {
-            UtilityWindow* target = window;
-            QMetaObject::invokeMethod(
-                target, [target] { target->DrainQueue(); }, Qt::QueuedConnection);
-        }
-    }
-};
 
 QString UtilityDialogs::QtFilter(const std::string& filter) {
     const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
@@ -144,16 +123,11 @@ UtilityWindow::UtilityWindow(UtilityDlg& dlg, platform::MessageQueue& queue, QWi
     });
     UpdateProgress();
 
-    waker_ = std::make_shared<UtilityQueueWaker>();
-    waker_->window = this;
-    queue_.SetNotifier([waker = waker_] { waker->Wake(); });
+    waker_ = QueueWaker::Attach(queue_, this, [this] { DrainQueue(); });
 }
 
 UtilityWindow::~UtilityWindow() {
-    {
-        std::lock_guard lock(waker_->mutex);
-        waker_->window = nullptr;
-    }
+    waker_->Detach();
     dlg_.SetLineObserver(nullptr);
     dlg_.Model().SetObserver(nullptr);
 }
@@ -163,7 +137,7 @@ QWidget* UtilityWindow::ProgressBar() const {
 }
 
 void UtilityWindow::DrainQueue() {
-    waker_->drainPending = false;
+    waker_->DrainStarted();
     platform::Message message;
     while (queue_.TryGet(message)) {
         if (message.id == platform::kMsgClose || message.id == platform::kMsgQuit) {

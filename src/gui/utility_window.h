@@ -16,7 +16,7 @@ namespace zuvo::gui {
 
 class EventLogModel;
 class WidgetBinder;
-struct UtilityQueueWaker;
+class QueueWaker;
 
 // Modal dialogs of the utility's window: message boxes under the utility's title and the
 // open-file dialog, which takes the logic's filter ("Description|*.EXT||") and accepts only
@@ -74,7 +74,7 @@ class UtilityWindow final : public QDialog {
     std::unique_ptr<Ui::UtilityDialog> ui_;
     WidgetBinder* binder_ = nullptr;
     EventLogModel* logModel_ = nullptr;
-    std::shared_ptr<UtilityQueueWaker> waker_;
+    std::shared_ptr<QueueWaker> waker_;
     bool scrollPending_ = false;
     bool closing_ = false;
 };
