@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/console_dialogs.h"
 #include "core/single_instance.h"
 #include "generated/version.h"
 #include "platform/posix/hid_linux.h"
@@ -103,18 +104,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     return o;
 }
 
-// Dialogs of a run without a window: messages go to standard error, questions get "no".
-class ConsoleDialogs final : public zuvo::IDialogHost {
-  public:
-    void ShowError(const std::string& text) override { std::cerr << text << std::endl; }
-    void ShowMessage(const std::string& text) override { std::cerr << text << std::endl; }
-    bool AskYesNo(const std::string& text) override {
-        std::cerr << text << " (no)" << std::endl;
-        return false;
-    }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-};
-
 int RunHeadless(zuvo::CZuvoDlg& dlg, zuvo::platform::MessageQueue& queue) {
     dlg.OnInitDialog();
     while (!dlg.Closed()) {
@@ -139,7 +128,7 @@ int main(int argc, char** argv) {
     // Before any thread starts, so that only the watcher's thread takes the signals.
     posix::SignalWatcher signals(queue);
 
-    ConsoleDialogs consoleDialogs;
+    zuvo::app::ConsoleDialogs consoleDialogs(false);
     zuvo::IDialogHost* dialogHost = &consoleDialogs;
 #ifdef ZUVO_WITH_GUI
     // The window when a display is there (or a screenshot is asked for); created before the
@@ -199,11 +188,7 @@ int main(int argc, char** argv) {
     dlg.SetRttyChannel(rttyBlock, rttyReceiver);
     if (!windowed) {
         dlg.Log().SetKeepLines(false);
-        dlg.Log().SetObserver([](const std::string& line) {
-            std::fwrite(line.data(), 1, line.size(), stdout);
-            std::fputc('\n', stdout);
-            std::fflush(stdout);
-        });
+        dlg.Log().SetObserver(zuvo::app::PrintLine);
     }
     posix::SimControlFifo control;
     if (sim != nullptr && !options->simControl.empty()) {

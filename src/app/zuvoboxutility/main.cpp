@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "app/console_dialogs.h"
 #include "core/single_instance.h"
 #include "generated/version.h"
 #include "platform/posix/hid_linux.h"
@@ -108,34 +109,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     return o;
 }
 
-// Dialogs of an unattended run: messages to standard error, Yes to questions, and the
-// firmware file given on the command line for the open-file dialog.
-class CommandLineDialogs final : public zuvo::IDialogHost {
-  public:
-    explicit CommandLineDialogs(std::string file) : file_(std::move(file)) {}
-    void ShowError(const std::string& text) override { std::cerr << text << std::endl; }
-    void ShowMessage(const std::string& text) override { std::cerr << text << std::endl; }
-    bool AskYesNo(const std::string& text) override {
-        std::cerr << text << " (yes)" << std::endl;
-        return true;
-    }
-    std::optional<std::string> OpenFile(const std::string&) override {
-        if (file_.empty()) {
-            return std::nullopt;
-        }
-        return file_;
-    }
-
-  private:
-    std::string file_;
-};
-
-void PrintLine(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,7 +123,8 @@ int main(int argc, char** argv) {
     posix::SignalWatcher signalWatcher(queue);
 
     const bool windowMode = !options->show && options->updateFile.empty();
-    CommandLineDialogs commandLineDialogs(options->updateFile);
+    // Unattended: Yes to questions, the firmware file given for the open-file dialog.
+    zuvo::app::ConsoleDialogs commandLineDialogs(true, options->updateFile);
     zuvo::IDialogHost* dialogHost = &commandLineDialogs;
 #ifdef ZUVO_WITH_GUI
     // The window needs a display, or renders offscreen for a screenshot. Created before the
@@ -204,14 +178,15 @@ int main(int argc, char** argv) {
             return code;
         }
 #endif
-        dlg.SetLineObserver(PrintLine);
+        dlg.SetLineObserver(zuvo::app::PrintLine);
         zuvo::UtilityRunner runner(
             dlg, queue, *hid,
             [](const std::string& text) {
                 std::fprintf(stderr, "ZuvoBoxUtility: %s\n", text.c_str());
             },
             std::chrono::seconds(options->timeoutSeconds));
-        code = options->show ? runner.Show(PrintLine) : runner.Update(options->updateFile);
+        code =
+            options->show ? runner.Show(zuvo::app::PrintLine) : runner.Update(options->updateFile);
         dlg.Close();
     }
     return code;
