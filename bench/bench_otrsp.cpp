@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "core/settings_store.h"
 #include "link/box_protocol.h"
 #include "platform/posix/host_port_posix.h"
@@ -33,6 +34,8 @@
 #include "ui/zuvo_dlg.h"
 
 namespace {
+
+using zuvo::bench::MakeRaw;
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,66 +73,6 @@ class StateWriteClock {
     int64_t lastNs_ = 0;
     uint64_t count_ = 0;
 };
-
-class TimedHandle final : public zuvo::platform::IHidHandle {
-  public:
-    TimedHandle(std::unique_ptr<zuvo::platform::IHidHandle> inner, StateWriteClock& clock)
-        : inner_(std::move(inner)), clock_(clock) {}
-    bool GetAttributes(zuvo::platform::HidAttributes& out) override {
-        return inner_->GetAttributes(out);
-    }
-    bool Write(const uint8_t* data, size_t length) override {
-        if (length >= 3 && data[1] == zuvo::box::kZuvoState) {
-            clock_.Note();
-        }
-        return inner_->Write(data, length);
-    }
-    zuvo::platform::HidReadResult Read(uint8_t* buf, size_t length) override {
-        return inner_->Read(buf, length);
-    }
-    void Wake() override { inner_->Wake(); }
-
-  private:
-    std::unique_ptr<zuvo::platform::IHidHandle> inner_;
-    StateWriteClock& clock_;
-};
-
-class TimedHid final : public zuvo::platform::IHidSystem {
-  public:
-    TimedHid(zuvo::platform::IHidSystem& inner, StateWriteClock& clock)
-        : inner_(inner), clock_(clock) {}
-    std::vector<std::string> EnumerateInterfaces() override { return inner_.EnumerateInterfaces(); }
-    std::unique_ptr<zuvo::platform::IHidHandle> Open(const std::string& path,
-                                                     zuvo::platform::HidAccess access) override {
-        auto handle = inner_.Open(path, access);
-        if (!handle) {
-            return nullptr;
-        }
-        return std::make_unique<TimedHandle>(std::move(handle), clock_);
-    }
-    bool RegisterDeviceNotifications(zuvo::platform::IMessagePoster& poster) override {
-        return inner_.RegisterDeviceNotifications(poster);
-    }
-
-  private:
-    zuvo::platform::IHidSystem& inner_;
-    StateWriteClock& clock_;
-};
-
-class NoDialogs final : public zuvo::IDialogHost {
-  public:
-    void ShowError(const std::string&) override {}
-    void ShowMessage(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-};
-
-void MakeRaw(int fd) {
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-}
 
 // Reads from fd until expected has arrived; false after 2 s.
 bool ReadUntil(int fd, std::string& got, const std::string& expected) {
@@ -242,12 +185,16 @@ int main(int argc, char** argv) {
 
     zuvo::sim::SimHidSystem sim;
     StateWriteClock stateClock;
-    TimedHid hid(sim, stateClock);
+    zuvo::bench::ObservedHid hid(sim, [&stateClock](const uint8_t* data, size_t length) {
+        if (length >= 3 && data[1] == zuvo::box::kZuvoState) {
+            stateClock.Note();
+        }
+    });
     zuvo::platform::MessageQueue queue;
     zuvo::platform::posix::IniProfile profile;
     zuvo::SettingsStore settings(profile, ini);
     zuvo::platform::posix::PosixHostPortSystem hostPorts(folder);
-    NoDialogs dialogs;
+    zuvo::bench::NoDialogs dialogs;
 
     // The program's main thread: the dialog and its message loop, as the headless front end.
     std::atomic<bool> ready{false};

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "core/settings_store.h"
 #include "link/box_protocol.h"
 #include "platform/posix/host_port_posix.h"
@@ -41,6 +42,8 @@
 #include "ui/zuvo_dlg.h"
 
 namespace {
+
+using zuvo::bench::MakeRaw;
 
 using Clock = std::chrono::steady_clock;
 using Micros = std::chrono::microseconds;
@@ -97,73 +100,6 @@ struct HidTimes {
         return out;
     }
 };
-
-class TimedHandle final : public zuvo::platform::IHidHandle {
-  public:
-    TimedHandle(std::unique_ptr<zuvo::platform::IHidHandle> inner, HidTimes& times)
-        : inner_(std::move(inner)), times_(times) {}
-    bool GetAttributes(zuvo::platform::HidAttributes& out) override {
-        return inner_->GetAttributes(out);
-    }
-    bool Write(const uint8_t* data, size_t length) override {
-        if (length >= 2 && data[1] == zuvo::box::kKeyerChar) {
-            times_.Add(HidTimes::kCharWritten);
-        }
-        return inner_->Write(data, length);
-    }
-    zuvo::platform::HidReadResult Read(uint8_t* buf, size_t length) override {
-        const auto result = inner_->Read(buf, length);
-        if (result.status == zuvo::platform::HidReadStatus::kReport && result.length >= 3) {
-            if (buf[1] == zuvo::box::kKeyerSendingChar) {
-                times_.Add(HidTimes::kSendingRead);
-            } else if (buf[1] == zuvo::box::kKeyerEvent && buf[2] == zuvo::box::kEventIdle) {
-                times_.Add(HidTimes::kIdleRead);
-            }
-        }
-        return result;
-    }
-    void Wake() override { inner_->Wake(); }
-
-  private:
-    std::unique_ptr<zuvo::platform::IHidHandle> inner_;
-    HidTimes& times_;
-};
-
-class TimedHid final : public zuvo::platform::IHidSystem {
-  public:
-    TimedHid(zuvo::platform::IHidSystem& inner, HidTimes& times) : inner_(inner), times_(times) {}
-    std::vector<std::string> EnumerateInterfaces() override { return inner_.EnumerateInterfaces(); }
-    std::unique_ptr<zuvo::platform::IHidHandle> Open(const std::string& path,
-                                                     zuvo::platform::HidAccess access) override {
-        auto handle = inner_.Open(path, access);
-        if (!handle) {
-            return handle;
-        }
-        return std::make_unique<TimedHandle>(std::move(handle), times_);
-    }
-    bool RegisterDeviceNotifications(zuvo::platform::IMessagePoster& poster) override {
-        return inner_.RegisterDeviceNotifications(poster);
-    }
-
-  private:
-    zuvo::platform::IHidSystem& inner_;
-    HidTimes& times_;
-};
-
-class NoDialogs final : public zuvo::IDialogHost {
-  public:
-    void ShowError(const std::string&) override {}
-    void ShowMessage(const std::string&) override {}
-    bool AskYesNo(const std::string&) override { return false; }
-    std::optional<std::string> OpenFile(const std::string&) override { return std::nullopt; }
-};
-
-void MakeRaw(int fd) {
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-}
 
 // The logger's end of the keyer pty.
 class Logger {
@@ -368,11 +304,27 @@ int main(int argc, char** argv) {
     zuvo::sim::SimHidSystem sim;
     sim.SetTranscript(&transcript);
     HidTimes times;
-    TimedHid hid(sim, times);
+    zuvo::bench::ObservedHid hid(
+        sim,
+        [&times](const uint8_t* data, size_t length) {
+            if (length >= 2 && data[1] == zuvo::box::kKeyerChar) {
+                times.Add(HidTimes::kCharWritten);
+            }
+        },
+        [&times](const uint8_t* buf, const zuvo::platform::HidReadResult& result) {
+            if (result.status != zuvo::platform::HidReadStatus::kReport || result.length < 3) {
+                return;
+            }
+            if (buf[1] == zuvo::box::kKeyerSendingChar) {
+                times.Add(HidTimes::kSendingRead);
+            } else if (buf[1] == zuvo::box::kKeyerEvent && buf[2] == zuvo::box::kEventIdle) {
+                times.Add(HidTimes::kIdleRead);
+            }
+        });
     zuvo::platform::MessageQueue queue;
     zuvo::platform::posix::IniProfile profile;
     zuvo::SettingsStore settings(profile, ini);
-    NoDialogs dialogs;
+    zuvo::bench::NoDialogs dialogs;
     zuvo::platform::posix::PosixHostPortSystem ports;
     std::atomic<bool> connected{false};
     int exitCode = 0;
