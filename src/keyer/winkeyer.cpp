@@ -20,6 +20,10 @@ constexpr uint8_t kStatusKeyDown = 0xC8;
 
 constexpr uint8_t kHostOpenReply = 0x0A;
 
+// A pot byte is 10xxxxxx: the speed above the pot minimum, in 0..63.
+constexpr uint8_t kPotByte = 0x80;
+constexpr int kPotSteps = 63;
+
 constexpr uint8_t kBufferedSpeed = 0x1C;
 constexpr uint8_t kCancelSpeed = 0x1E;
 constexpr uint8_t kBufferedNop = 0x1F;
@@ -149,7 +153,7 @@ WinKeyer::Parse WinKeyer::Interpret() {
             SetPotRange(p1, acc_[2]);
             break;
         case 0x07:
-            Reply(Low8(lastPotSpeed_ - potMin_) | 0x80);
+            Reply(PotByte(lastPotSpeed_));
             break;
         case 0x08:
             if (buf_.insPtr > 0) {
@@ -204,6 +208,11 @@ WinKeyer::Parse WinKeyer::Interpret() {
             break;
     }
     return Parse::kDone;
+}
+
+uint8_t WinKeyer::PotByte(int speed) const {
+    // Before any pot report the last pot speed is 0, which reads as the minimum.
+    return static_cast<uint8_t>(kPotByte | std::clamp(speed - potMin_, 0, kPotSteps));
 }
 
 void WinKeyer::Store(uint8_t byte, bool raiseEnd) {
@@ -798,7 +807,7 @@ bool WinKeyer::OnBoxPotSpeed(uint8_t speed) {
     if (port_.IsKeyerPortRunning() && hostOpen_) {
         if (speed >= potMin_ && speed <= potMax_) {
             lastPotSpeed_ = speed;
-            Reply(Low8(speed - potMin_) | 0x80);
+            Reply(PotByte(speed));
         }
         return true;
     }

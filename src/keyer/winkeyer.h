@@ -76,6 +76,8 @@ class WinKeyer final : public IKeyerReports {
     void HostCloseCommand();
     void AdminReset();
     void ReplyStatus();
+    // 10xxxxxx, whatever the pot range.
+    uint8_t PotByte(int speed) const;
     void Store(uint8_t byte, bool raiseEnd);
     void LogCommand(const char* prefix);
 

@@ -123,6 +123,16 @@ TEST_F(WinKeyerTest, PotBytes) {
     EXPECT_EQ(port.written, (std::vector<uint8_t>{0x0A}));
 }
 
+TEST_F(WinKeyerTest, PotByteNeverLeavesItsClass) {
+    OpenHostWithEcho();
+    Host({0x07});  // no pot report yet: the minimum, not 0 - 10
+    // A logger's wide pot range: minimum 10, range 80; the pot at 80 is past 63 steps.
+    Host({0x05, 0x0A, 0x50, 0x00});
+    EXPECT_TRUE(keyer.OnBoxPotSpeed(80));
+    Host({0x07});
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0x80, 0xBF, 0xBF}));
+}
+
 TEST_F(WinKeyerTest, StatusRequestCountsPositionsTuneAndBusy) {
     OpenHostWithEcho();
     HostText(std::string(85, 'E'));
