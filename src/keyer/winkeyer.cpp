@@ -18,6 +18,8 @@ constexpr uint8_t kStatusBusy = 0xC4;
 constexpr uint8_t kStatusBreakInBusy = 0xC6;
 constexpr uint8_t kStatusKeyDown = 0xC8;
 
+constexpr uint8_t kBusyBit = 0x04;
+
 constexpr uint8_t kHostOpenReply = 0x0A;
 
 // A pot byte is 10xxxxxx: the speed above the pot minimum, in 0..63.
@@ -493,7 +495,7 @@ void WinKeyer::AdminReset() {
 void WinKeyer::ReplyStatus() {
     uint8_t status = state_.tune ? kStatusKeyDown : kStatusIdle;
     if (buf_.state != kSendIdle) {
-        status |= 0x04;
+        status |= kBusyBit;
     }
     if (buf_.insPtr > kStatusFullMark) {
         status |= 0x01;
@@ -766,7 +768,10 @@ void WinKeyer::OnBoxKeyerEvent(uint8_t type) {
                 SendStatusIfChanged(kStatusIdle);
             } else if (breakInPending_) {
                 breakInPending_ = false;
-                SendStatusIfChanged(kStatusIdle);
+                // The paddle is done, but text typed since then may be on its way.
+                if (buf_.state == kSendIdle) {
+                    SendStatusIfChanged(kStatusIdle);
+                }
             }
             break;
         case box::kEventClear:
@@ -800,7 +805,12 @@ void WinKeyer::OnBoxKeyerAbort(uint8_t value) {
 }
 
 void WinKeyer::OnBoxKeyerControl() {
-    SendStatusIfChanged(state_.tune ? kStatusKeyDown : kStatusIdle);
+    // The box only says whether it tunes; text still being sent keeps the host busy.
+    uint8_t status = state_.tune ? kStatusKeyDown : kStatusIdle;
+    if (buf_.state != kSendIdle) {
+        status |= kBusyBit;
+    }
+    SendStatusIfChanged(status);
 }
 
 bool WinKeyer::OnBoxPotSpeed(uint8_t speed) {

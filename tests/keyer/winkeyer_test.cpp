@@ -306,6 +306,30 @@ TEST_F(WinKeyerTest, ClearAbortsTheBoxAndTuneIsReported) {
     EXPECT_EQ(Take(), (Lines{"host c8", "host c0"}));
 }
 
+// SO2R loggers move on when they read idle: it must not come while text is still sent.
+TEST_F(WinKeyerTest, NoIdleStatusWhileTextIsStillSent) {
+    keyer.OnKeyerPortOpened();
+    HostText("PARIS");  // no host open: the implicit one sends Keyer Control 8
+    state.keyerControl = box::kControlBitPot;
+    keyer.OnBoxKeyerControl();  // the box's answer
+    state.tune = true;
+    keyer.OnBoxKeyerControl();
+    state.tune = false;
+    keyer.OnBoxKeyerControl();
+    BoxKeysEverything();
+    keyer.OnBoxKeyerControl();
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC4, 0xCC, 0xC4, 0xC0}));
+
+    // Text typed after a paddle break-in is busy until it is keyed, whenever the paddle ends.
+    port.written.clear();
+    box.sent.clear();
+    BoxEvent(box::kEventPaddlePressed);
+    HostText("CQ");
+    BoxEvent(box::kEventIdle);  // the operator has let go of the paddle
+    BoxKeysEverything();
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC6, 0xC2, 0xC4, 0xC0}));
+}
+
 TEST_F(WinKeyerTest, KeyerPttTakesEffectAtOnce) {
     OpenHostWithEcho();
     Host({0x18, 0x01});
