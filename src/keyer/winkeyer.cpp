@@ -158,9 +158,7 @@ WinKeyer::Parse WinKeyer::Interpret() {
             Reply(PotByte(lastPotSpeed_));
             break;
         case 0x08:
-            if (buf_.insPtr > 0) {
-                --buf_.insPtr;
-            }
+            Backspace();
             break;
         case 0x09:
             SetPins(p1);
@@ -215,6 +213,30 @@ WinKeyer::Parse WinKeyer::Interpret() {
 uint8_t WinKeyer::PotByte(int speed) const {
     // Before any pot report the last pot speed is 0, which reads as the minimum.
     return static_cast<uint8_t>(kPotByte | std::clamp(speed - potMin_, 0, kPotSteps));
+}
+
+int WinKeyer::FirstUnhanded() const {
+    switch (buf_.state) {
+        case kSendIdle:
+            return 0;
+        case kSendSending:
+            return buf_.loadPtr + 1;
+        default:  // draining: the walk stopped at the end, or on trailing nulls
+            return buf_.loadPtr;
+    }
+}
+
+void WinKeyer::Backspace() {
+    const int pos = buf_.insPtr - 1;
+    // What the box already holds is keyed whatever the host does now.
+    if (pos < FirstUnhanded()) {
+        return;
+    }
+    buf_.insPtr = pos;
+    if (buf_.end == pos + 1) {
+        buf_.end = pos;
+        buf_.data[static_cast<size_t>(pos)] = 0;
+    }
 }
 
 void WinKeyer::Store(uint8_t byte, bool raiseEnd) {

@@ -78,6 +78,10 @@ class WinKeyer final : public IKeyerReports {
     void ReplyStatus();
     // 10xxxxxx, whatever the pot range.
     uint8_t PotByte(int speed) const;
+    // Takes back the last character the box has not been handed.
+    void Backspace();
+    // The first buffer position not yet handed to the box.
+    int FirstUnhanded() const;
     void Store(uint8_t byte, bool raiseEnd);
     void LogCommand(const char* prefix);
 

@@ -157,8 +157,8 @@ TEST_F(WinKeyerTest, BackspaceAndPointerCommands) {
     HostText("ABCDEFG");
     Host({0x08});
     EXPECT_EQ(Buf().insPtr, 6);
-    EXPECT_EQ(Buf().end, 7);
-    EXPECT_EQ(Buf().data[6], 'G');
+    EXPECT_EQ(Buf().end, 6);
+    EXPECT_EQ(Buf().data[6], 0);
 
     Host({0x16, 0x01, 0x00});
     EXPECT_EQ(Buf().insPtr, 0);
@@ -187,6 +187,23 @@ TEST_F(WinKeyerTest, BackspaceAndPointerCommands) {
     EXPECT_EQ(Buf().insPtr, 0);
     EXPECT_EQ(Buf().end, 0);
     EXPECT_EQ(Buf().data[0], 0);
+}
+
+TEST_F(WinKeyerTest, BackspaceTakesBackOnlyWhatTheBoxHasNotBeenHanded) {
+    OpenHostWithEcho();
+    HostText("5NN 5NN 0505");
+    Host({0x08, 0x08, 0x08});
+    BoxKeysEverything();
+    EXPECT_EQ(Handed(), "5NN 5NN 0");
+
+    // A character the box already holds stays: the backspace does nothing.
+    box.sent.clear();
+    HostText("AB");
+    BoxStarts('A');  // 'B' is handed now
+    Host({0x08});
+    EXPECT_EQ(Buf().insPtr, 2);
+    BoxKeysEverything();
+    EXPECT_EQ(Handed(), "AB");
 }
 
 TEST_F(WinKeyerTest, SendingCycleWithLateEcho) {
