@@ -75,11 +75,13 @@ WinKeyer::WinKeyer(IBoxSender& box, BoxState& state, IKeyerPort& port, ISwitchin
 
 void WinKeyer::OnKeyerByte(uint32_t error, int32_t value) {
     if (error != 0) {
-        // A logger closing the pipe is not worth a line.
-        if (error != platform::kErrorBrokenPipe) {
-            platform::SetLastError(error);
-            log_.LogLastError("KE Read Thread: ");
+        if (error == platform::kErrorBrokenPipe) {
+            // The logger is gone: the command it left half sent is not the next one's.
+            count_ = 0;
+            return;
         }
+        platform::SetLastError(error);
+        log_.LogLastError("KE Read Thread: ");
         return;
     }
     if (value == 0xFFFF) {

@@ -476,6 +476,17 @@ TEST_F(WinKeyerTest, ReadErrorsAndClosedPipe) {
     EXPECT_EQ(keyer.AccumulatedBytes(), 0);
 }
 
+TEST_F(WinKeyerTest, NextLoggerDoesNotInheritTheHalfCommandOfOneThatLeft) {
+    keyer.OnKeyerPortOpened();
+    Host({0x00, 0x02});
+    Host({0x02});                                           // set speed, without its value
+    keyer.OnKeyerByte(platform::kErrorBrokenPipe, 0xFFFF);  // the logger is gone
+    Take();
+    Host({0x00, 0x02, 0x15});  // the next one: host open, status
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0x0A, 0x0A, 0xC0}));
+    EXPECT_EQ(Take(), (Lines{"host 0a", "box 16 04", "host c0"}));
+}
+
 TEST_F(WinKeyerTest, TruncatedCommandWaitsForItsBytes) {
     OpenHostWithEcho();
     Host({0x04, 0x01});
