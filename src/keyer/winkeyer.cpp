@@ -475,6 +475,7 @@ void WinKeyer::LoadDefaults() {
 
 void WinKeyer::ClearBuffer() {
     StopAndReset();
+    heldEcho_ = 0;
     state_.tune = false;
     switching_.EndHeadphoneLatch(kLatchKeyer);
     SendStatusIfChanged(kStatusIdle);
@@ -506,6 +507,7 @@ void WinKeyer::HostCloseCommand() {
 
 void WinKeyer::AdminReset() {
     StopAndReset();
+    heldEcho_ = 0;
     hostOpen_ = false;
     buf_.overwriteMode = false;
     potMin_ = 10;
@@ -536,6 +538,7 @@ void WinKeyer::Text(uint8_t raw) {
         buf_.ResetPointers();
         pendingDelta_ = 0;
         buf_.altValid = false;
+        heldEcho_ = 0;
         buf_.editActive = true;
         SendStatusIfChanged(kStatusIdle);
         return;
@@ -815,6 +818,7 @@ void WinKeyer::BreakInReset() {
     buf_.state = kSendIdle;
     breakInPending_ = true;
     StopAndReset();
+    heldEcho_ = 0;
     SendStatusIfChanged(kStatusBreakIn);
 }
 

@@ -347,6 +347,40 @@ TEST_F(WinKeyerTest, NoIdleStatusWhileTextIsStillSent) {
     EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC6, 0xC2, 0xC4, 0xC0}));
 }
 
+TEST_F(WinKeyerTest, ClearResetBreakInAndOverflowDropTheHeldEcho) {
+    // Clear while the box keys "PARIS": the held echo of 'P' belongs to nobody now.
+    OpenHostWithEcho();
+    HostText("PARIS");
+    BoxStarts('P');
+    Host({0x0A});
+    Host({0x16, 0x00});  // early echo from here on
+    box.sent.clear();
+    port.written.clear();
+    HostText("AB");
+    BoxKeysEverything();
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC4, 'A', 'B', 0xC0}));
+
+    const std::vector<std::vector<int>> resets = {
+        {0x00, 0x01},  // admin reset
+        {'X'},         // overflow of the full buffer
+    };
+    for (const auto& reset : resets) {
+        OpenHostWithEcho();
+        HostText(std::string(128, 'P'));
+        BoxStarts('P');
+        ASSERT_EQ(keyer.HeldEcho(), 'P');
+        for (int b : reset) {
+            Host({b});
+        }
+        EXPECT_EQ(keyer.HeldEcho(), 0) << reset.front();
+    }
+    OpenHostWithEcho();
+    HostText("PARIS");
+    BoxStarts('P');
+    BoxEvent(box::kEventPaddlePressed);
+    EXPECT_EQ(keyer.HeldEcho(), 0);
+}
+
 TEST_F(WinKeyerTest, KeyerPttTakesEffectAtOnce) {
     OpenHostWithEcho();
     Host({0x18, 0x01});
