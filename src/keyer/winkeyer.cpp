@@ -26,6 +26,10 @@ constexpr uint8_t kHostOpenReply = 0x0A;
 constexpr uint8_t kPotByte = 0x80;
 constexpr int kPotSteps = 63;
 
+// The box holds only a few characters it has not reported starting; the bound keeps the
+// counts sane if it drops some without telling.
+constexpr int kMaxUnreported = 8;
+
 constexpr uint8_t kBufferedSpeed = 0x1C;
 constexpr uint8_t kCancelSpeed = 0x1E;
 constexpr uint8_t kBufferedNop = 0x1F;
@@ -474,6 +478,7 @@ void WinKeyer::LoadDefaults() {
 }
 
 void WinKeyer::ClearBuffer() {
+    ForgetHandedCharacters();
     StopAndReset();
     heldEcho_ = 0;
     state_.tune = false;
@@ -506,6 +511,7 @@ void WinKeyer::HostCloseCommand() {
 }
 
 void WinKeyer::AdminReset() {
+    ForgetHandedCharacters();
     StopAndReset();
     heldEcho_ = 0;
     hostOpen_ = false;
@@ -534,10 +540,8 @@ void WinKeyer::Text(uint8_t raw) {
         SendStatusIfChanged(kStatusBreakIn);
         switching_.EndHeadphoneLatch(kLatchPtt | kLatchKeyer);
         log_.LogMessage("Keyer buffer overflow");
-        buf_.state = kSendIdle;
-        buf_.ResetPointers();
-        pendingDelta_ = 0;
-        buf_.altValid = false;
+        ForgetHandedCharacters();
+        StopAndReset();
         heldEcho_ = 0;
         buf_.editActive = true;
         SendStatusIfChanged(kStatusIdle);
@@ -577,6 +581,7 @@ void WinKeyer::ImplicitHostOpen() {
 }
 
 void WinKeyer::OnKeyerPortOpened() {
+    ForgetHandedCharacters();
     StopAndReset();
     hostOpen_ = false;
     buf_.overwriteMode = false;
@@ -677,6 +682,11 @@ void WinKeyer::StopAndReset() {
     buf_.editActive = false;
 }
 
+void WinKeyer::ForgetHandedCharacters() {
+    staleReports_ = std::min(staleReports_ + unreported_, kMaxUnreported);
+    unreported_ = 0;
+}
+
 void WinKeyer::StartSending() {
     if (!port_.IsKeyerPortRunning()) {
         return;
@@ -756,14 +766,38 @@ int WinKeyer::LoadNextCharacter(int start) {
         Send(box::kKeyerSpeedDelta, Low8(pendingDelta_));
     }
     switching_.BeginHeadphoneLatch(kLatchKeyer);
-    Send(box::kKeyerChar, b);
+    if (box_.SendBoxCommand(box::kKeyerChar, b)) {
+        lastHanded_ = b;
+        unreported_ = std::min(unreported_ + 1, kMaxUnreported);
+    }
     return i;
 }
 
 // ---------------------------------------------------------------------------------------
 // Box reports
 
+bool WinKeyer::IsStaleReport(uint8_t character) {
+    if (buf_.state == kSendIdle) {
+        // Nothing of this buffer is with the box: the character is from before a clear, a
+        // reset or an overflow.
+        staleReports_ = std::max(staleReports_ - 1, 0);
+        return true;
+    }
+    if (staleReports_ > 0 && character != lastHanded_ && character != buf_.At(buf_.loadPtr) &&
+        !(buf_.altValid && character == buf_.altChar)) {
+        --staleReports_;
+        return true;
+    }
+    // The box reports in order: nothing older can follow a report about this buffer.
+    staleReports_ = 0;
+    unreported_ = std::max(unreported_ - 1, 0);
+    return false;
+}
+
 void WinKeyer::OnBoxSendingChar(uint8_t character) {
+    if (IsStaleReport(character)) {
+        return;
+    }
     editor_.AlternateCheck(character);
     if (buf_.state == kSendSending && echoEnabled_ && buf_.At(buf_.sendPtr) != 0 &&
         character != '#') {
@@ -790,6 +824,8 @@ void WinKeyer::OnBoxKeyerEvent(uint8_t type) {
             break;
         case box::kEventIdle:
             if (buf_.state == kSendDraining) {
+                // Everything handed over has been keyed.
+                staleReports_ = unreported_ = 0;
                 switching_.EndHeadphoneLatch(kLatchKeyer);
                 StopAndReset();
                 SendStatusIfChanged(kStatusIdle);
@@ -802,6 +838,8 @@ void WinKeyer::OnBoxKeyerEvent(uint8_t type) {
             }
             break;
         case box::kEventClear:
+            // The box dropped the character it held (Keyer Overwrite 0): it is never reported.
+            unreported_ = std::max(unreported_ - 1, 0);
             buf_.loadPtr = LoadNextCharacter(buf_.loadPtr);
             break;
         case box::kEventPaddlePressed:
@@ -819,10 +857,14 @@ void WinKeyer::BreakInReset() {
     breakInPending_ = true;
     StopAndReset();
     heldEcho_ = 0;
+    // The box dropped everything and said so after every report about it.
+    staleReports_ = unreported_ = 0;
     SendStatusIfChanged(kStatusBreakIn);
 }
 
 void WinKeyer::OnBoxKeyerAbort(uint8_t value) {
+    // The box has emptied its buffer; reports about what it held came before this one.
+    staleReports_ = 0;
     if (value & 0x06) {
         BreakInReset();
     }

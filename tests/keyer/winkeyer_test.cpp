@@ -585,6 +585,42 @@ TEST_F(WinKeyerTest, FullBufferKeepsEveryPointerInside) {
     EXPECT_LE(Buf().loadPtr, 128);
 }
 
+// The box keys "T"s; the host clears, resets or overflows the buffer and sends "CQ". The
+// report of a "T" already on its way, before or after the new text, must not move the new
+// buffer: the box is handed "C" and "Q" and the host gets their echoes.
+TEST_F(WinKeyerTest, ReportOfACharacterFromBeforeAClearDoesNotMoveTheNextText) {
+    const std::vector<std::vector<int>> resets = {{0x0A}, {0x00, 0x01}, {'T'}};
+    for (const auto& reset : resets) {
+        for (bool reportFirst : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "reset " << reset.front() << ", stale report "
+                                            << (reportFirst ? "before" : "after") << " the text");
+            OpenHostWithEcho();
+            HostText(std::string(128, 'T'));
+            BoxStarts('T');  // keying one, holding the next
+            for (int b : reset) {
+                Host({b});
+            }
+            Host({0x0E, 0x04});  // echo again after an admin reset
+            box.sent.clear();
+            port.written.clear();
+            if (reportFirst) {
+                BoxStarts('T');
+            }
+            HostText("CQ");
+            if (!reportFirst) {
+                BoxStarts('T');
+            }
+            BoxKeysEverything();
+            EXPECT_EQ(Handed(), "CQ");
+            std::string echoes;
+            for (uint8_t b : port.written) {
+                echoes += b < 0xC0 ? static_cast<char>(b) : '.';
+            }
+            EXPECT_EQ(echoes.substr(echoes.find_first_not_of('.')), "CQ.");
+        }
+    }
+}
+
 TEST_F(WinKeyerTest, ArbitraryStreamsKeepPointersAndStateInRange) {
     std::mt19937 rng(1234);
     options.smartEditing = true;
