@@ -18,7 +18,17 @@ constexpr uint8_t kStatusBusy = 0xC4;
 constexpr uint8_t kStatusBreakInBusy = 0xC6;
 constexpr uint8_t kStatusKeyDown = 0xC8;
 
+constexpr uint8_t kBusyBit = 0x04;
+
 constexpr uint8_t kHostOpenReply = 0x0A;
+
+// A pot byte is 10xxxxxx: the speed above the pot minimum, in 0..63.
+constexpr uint8_t kPotByte = 0x80;
+constexpr int kPotSteps = 63;
+
+// The box holds only a few characters it has not reported starting; the bound keeps the
+// counts sane if it drops some without telling.
+constexpr int kMaxUnreported = 8;
 
 constexpr uint8_t kBufferedSpeed = 0x1C;
 constexpr uint8_t kCancelSpeed = 0x1E;
@@ -69,11 +79,13 @@ WinKeyer::WinKeyer(IBoxSender& box, BoxState& state, IKeyerPort& port, ISwitchin
 
 void WinKeyer::OnKeyerByte(uint32_t error, int32_t value) {
     if (error != 0) {
-        // A logger closing the pipe is not worth a line.
-        if (error != platform::kErrorBrokenPipe) {
-            platform::SetLastError(error);
-            log_.LogLastError("KE Read Thread: ");
+        if (error == platform::kErrorBrokenPipe) {
+            // The logger is gone: the command it left half sent is not the next one's.
+            count_ = 0;
+            return;
         }
+        platform::SetLastError(error);
+        log_.LogLastError("KE Read Thread: ");
         return;
     }
     if (value == 0xFFFF) {
@@ -149,12 +161,10 @@ WinKeyer::Parse WinKeyer::Interpret() {
             SetPotRange(p1, acc_[2]);
             break;
         case 0x07:
-            Reply(Low8(lastPotSpeed_ - potMin_) | 0x80);
+            Reply(PotByte(lastPotSpeed_));
             break;
         case 0x08:
-            if (buf_.insPtr > 0) {
-                --buf_.insPtr;
-            }
+            Backspace();
             break;
         case 0x09:
             SetPins(p1);
@@ -204,6 +214,35 @@ WinKeyer::Parse WinKeyer::Interpret() {
             break;
     }
     return Parse::kDone;
+}
+
+uint8_t WinKeyer::PotByte(int speed) const {
+    // Before any pot report the last pot speed is 0, which reads as the minimum.
+    return static_cast<uint8_t>(kPotByte | std::clamp(speed - potMin_, 0, kPotSteps));
+}
+
+int WinKeyer::FirstUnhanded() const {
+    switch (buf_.state) {
+        case kSendIdle:
+            return 0;
+        case kSendSending:
+            return buf_.loadPtr + 1;
+        default:  // draining: the walk stopped at the end, or on trailing nulls
+            return buf_.loadPtr;
+    }
+}
+
+void WinKeyer::Backspace() {
+    const int pos = buf_.insPtr - 1;
+    // What the box already holds is keyed whatever the host does now.
+    if (pos < FirstUnhanded()) {
+        return;
+    }
+    buf_.insPtr = pos;
+    if (buf_.end == pos + 1) {
+        buf_.end = pos;
+        buf_.data[static_cast<size_t>(pos)] = 0;
+    }
 }
 
 void WinKeyer::Store(uint8_t byte, bool raiseEnd) {
@@ -439,7 +478,9 @@ void WinKeyer::LoadDefaults() {
 }
 
 void WinKeyer::ClearBuffer() {
+    ForgetHandedCharacters();
     StopAndReset();
+    heldEcho_ = 0;
     state_.tune = false;
     switching_.EndHeadphoneLatch(kLatchKeyer);
     SendStatusIfChanged(kStatusIdle);
@@ -470,7 +511,9 @@ void WinKeyer::HostCloseCommand() {
 }
 
 void WinKeyer::AdminReset() {
+    ForgetHandedCharacters();
     StopAndReset();
+    heldEcho_ = 0;
     hostOpen_ = false;
     buf_.overwriteMode = false;
     potMin_ = 10;
@@ -484,7 +527,7 @@ void WinKeyer::AdminReset() {
 void WinKeyer::ReplyStatus() {
     uint8_t status = state_.tune ? kStatusKeyDown : kStatusIdle;
     if (buf_.state != kSendIdle) {
-        status |= 0x04;
+        status |= kBusyBit;
     }
     if (buf_.insPtr > kStatusFullMark) {
         status |= 0x01;
@@ -497,10 +540,9 @@ void WinKeyer::Text(uint8_t raw) {
         SendStatusIfChanged(kStatusBreakIn);
         switching_.EndHeadphoneLatch(kLatchPtt | kLatchKeyer);
         log_.LogMessage("Keyer buffer overflow");
-        buf_.state = kSendIdle;
-        buf_.ResetPointers();
-        pendingDelta_ = 0;
-        buf_.altValid = false;
+        ForgetHandedCharacters();
+        StopAndReset();
+        heldEcho_ = 0;
         buf_.editActive = true;
         SendStatusIfChanged(kStatusIdle);
         return;
@@ -539,6 +581,7 @@ void WinKeyer::ImplicitHostOpen() {
 }
 
 void WinKeyer::OnKeyerPortOpened() {
+    ForgetHandedCharacters();
     StopAndReset();
     hostOpen_ = false;
     buf_.overwriteMode = false;
@@ -639,6 +682,11 @@ void WinKeyer::StopAndReset() {
     buf_.editActive = false;
 }
 
+void WinKeyer::ForgetHandedCharacters() {
+    staleReports_ = std::min(staleReports_ + unreported_, kMaxUnreported);
+    unreported_ = 0;
+}
+
 void WinKeyer::StartSending() {
     if (!port_.IsKeyerPortRunning()) {
         return;
@@ -718,14 +766,38 @@ int WinKeyer::LoadNextCharacter(int start) {
         Send(box::kKeyerSpeedDelta, Low8(pendingDelta_));
     }
     switching_.BeginHeadphoneLatch(kLatchKeyer);
-    Send(box::kKeyerChar, b);
+    if (box_.SendBoxCommand(box::kKeyerChar, b)) {
+        lastHanded_ = b;
+        unreported_ = std::min(unreported_ + 1, kMaxUnreported);
+    }
     return i;
 }
 
 // ---------------------------------------------------------------------------------------
 // Box reports
 
+bool WinKeyer::IsStaleReport(uint8_t character) {
+    if (buf_.state == kSendIdle) {
+        // Nothing of this buffer is with the box: the character is from before a clear, a
+        // reset or an overflow.
+        staleReports_ = std::max(staleReports_ - 1, 0);
+        return true;
+    }
+    if (staleReports_ > 0 && character != lastHanded_ && character != buf_.At(buf_.loadPtr) &&
+        !(buf_.altValid && character == buf_.altChar)) {
+        --staleReports_;
+        return true;
+    }
+    // The box reports in order: nothing older can follow a report about this buffer.
+    staleReports_ = 0;
+    unreported_ = std::max(unreported_ - 1, 0);
+    return false;
+}
+
 void WinKeyer::OnBoxSendingChar(uint8_t character) {
+    if (IsStaleReport(character)) {
+        return;
+    }
     editor_.AlternateCheck(character);
     if (buf_.state == kSendSending && echoEnabled_ && buf_.At(buf_.sendPtr) != 0 &&
         character != '#') {
@@ -752,15 +824,22 @@ void WinKeyer::OnBoxKeyerEvent(uint8_t type) {
             break;
         case box::kEventIdle:
             if (buf_.state == kSendDraining) {
+                // Everything handed over has been keyed.
+                staleReports_ = unreported_ = 0;
                 switching_.EndHeadphoneLatch(kLatchKeyer);
                 StopAndReset();
                 SendStatusIfChanged(kStatusIdle);
             } else if (breakInPending_) {
                 breakInPending_ = false;
-                SendStatusIfChanged(kStatusIdle);
+                // The paddle is done, but text typed since then may be on its way.
+                if (buf_.state == kSendIdle) {
+                    SendStatusIfChanged(kStatusIdle);
+                }
             }
             break;
         case box::kEventClear:
+            // The box dropped the character it held (Keyer Overwrite 0): it is never reported.
+            unreported_ = std::max(unreported_ - 1, 0);
             buf_.loadPtr = LoadNextCharacter(buf_.loadPtr);
             break;
         case box::kEventPaddlePressed:
@@ -777,10 +856,15 @@ void WinKeyer::BreakInReset() {
     buf_.state = kSendIdle;
     breakInPending_ = true;
     StopAndReset();
+    heldEcho_ = 0;
+    // The box dropped everything and said so after every report about it.
+    staleReports_ = unreported_ = 0;
     SendStatusIfChanged(kStatusBreakIn);
 }
 
 void WinKeyer::OnBoxKeyerAbort(uint8_t value) {
+    // The box has emptied its buffer; reports about what it held came before this one.
+    staleReports_ = 0;
     if (value & 0x06) {
         BreakInReset();
     }
@@ -791,14 +875,19 @@ void WinKeyer::OnBoxKeyerAbort(uint8_t value) {
 }
 
 void WinKeyer::OnBoxKeyerControl() {
-    SendStatusIfChanged(state_.tune ? kStatusKeyDown : kStatusIdle);
+    // The box only says whether it tunes; text still being sent keeps the host busy.
+    uint8_t status = state_.tune ? kStatusKeyDown : kStatusIdle;
+    if (buf_.state != kSendIdle) {
+        status |= kBusyBit;
+    }
+    SendStatusIfChanged(status);
 }
 
 bool WinKeyer::OnBoxPotSpeed(uint8_t speed) {
     if (port_.IsKeyerPortRunning() && hostOpen_) {
         if (speed >= potMin_ && speed <= potMax_) {
             lastPotSpeed_ = speed;
-            Reply(Low8(speed - potMin_) | 0x80);
+            Reply(PotByte(speed));
         }
         return true;
     }

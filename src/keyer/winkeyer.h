@@ -76,6 +76,12 @@ class WinKeyer final : public IKeyerReports {
     void HostCloseCommand();
     void AdminReset();
     void ReplyStatus();
+    // 10xxxxxx, whatever the pot range.
+    uint8_t PotByte(int speed) const;
+    // Takes back the last character the box has not been handed.
+    void Backspace();
+    // The first buffer position not yet handed to the box.
+    int FirstUnhanded() const;
     void Store(uint8_t byte, bool raiseEnd);
     void LogCommand(const char* prefix);
 
@@ -86,6 +92,11 @@ class WinKeyer final : public IKeyerReports {
     void ImplicitHostOpen();
     // send state 0, every pointer and the pending delta 0, alternate and edit cleared
     void StopAndReset();
+    // The buffer is starting over while the box may still report characters it was handed:
+    // those reports are about no character of the new buffer.
+    void ForgetHandedCharacters();
+    // A Keyer Sending Char about a character from before the buffer started over.
+    bool IsStaleReport(uint8_t character);
 
     bool Connected() const { return box_.IsConnectedFlag(); }
     bool Controlled() const { return Connected() && options_.LoggerControlsKeyer(); }
@@ -135,6 +146,12 @@ class WinKeyer final : public IKeyerReports {
     int pendingDelta_ = 0;
 
     uint8_t lastStatus_ = 0xC0;
+
+    // Characters handed with Keyer Char whose start the box has not reported yet, the last
+    // one handed, and reports still to come about characters of an earlier buffer.
+    int unreported_ = 0;
+    uint8_t lastHanded_ = 0;
+    int staleReports_ = 0;
 };
 
 }  // namespace zuvo

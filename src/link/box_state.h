@@ -20,6 +20,8 @@ struct BoxState {
     uint8_t keyerConfig = 0;
     uint8_t keyerConfig2 = 0;
     uint8_t keyerControl = 0;
+    uint8_t potSpeed = 0;        // last Keyer Pot Speed
+    bool potSpeedKnown = false;  // a Keyer Pot Speed came from this connection
     bool tune = false;  // also cleared by the keyer emulation when its host clears the buffer
     uint8_t switchingState = 0;
     uint8_t switchingConfig = 0;
@@ -41,6 +43,7 @@ struct BoxState {
         keyerStatus = keyerConfig = keyerConfig2 = 0;
         switchingConfig = switchingState = switchingSwitches = 0;
         firmwareVersionText.clear();
+        potSpeedKnown = false;
     }
 };
 

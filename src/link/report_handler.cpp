@@ -90,6 +90,7 @@ void ReportHandler::HandleReport(uint16_t word) {
             state_.tune = (v & kControlBitTuning) != 0;
             sinks_.view.ShowTune(state_.tune);
             sinks_.keyer.OnBoxKeyerControl();
+            sinks_.view.ShowSpeed();  // the pot's speed or the box's own
             sinks_.view.Refresh();
             break;
         case kKeyerEvent: {
@@ -153,9 +154,13 @@ void ReportHandler::HandleReport(uint16_t word) {
             break;
         case kKeyerPotSpeed:
             Verbose(code, v);
+            state_.potSpeed = v;
+            state_.potSpeedKnown = true;
             if (!sinks_.keyer.OnBoxPotSpeed(v)) {
                 link_.SendBoxCommand(kKeyerSpeed, v);
             }
+            // While the box follows its pot no Keyer Speed may come: show the pot itself.
+            sinks_.view.ShowSpeed();
             break;
         case kKeyerSendingChar:
             Verbose(code, v);

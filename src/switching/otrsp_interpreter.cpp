@@ -132,10 +132,14 @@ void OtrspInterpreter::OnSwitchingPortByte(uint32_t error, int32_t value) {
         return;
     }
     const char c = static_cast<char>(value & 0xFF);
-    if (c != '\r') {
+    if (c != '\r' && c != '\n') {
         if (length_ < kLineMax) {
             buffer_[length_++] = c;
         }
+        return;
+    }
+    // Loggers end lines with CR, LF or CR LF; the empty line between CR and LF is nothing.
+    if (length_ == 0) {
         return;
     }
     buffer_[length_] = '\0';

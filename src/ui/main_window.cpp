@@ -171,10 +171,13 @@ void MainWindow::EnableBoxControls() {
 
 void MainWindow::ShowSpeed() {
     char buf[32];
+    // While the box follows its pot it keys at the pot's speed, which no Keyer Speed reports.
+    const bool followsPot = (state_.keyerControl & box::kControlBitPot) != 0;
+    const int speed = followsPot && state_.potSpeedKnown ? state_.potSpeed : state_.keyerSpeed;
     if (state_.speedOffset != 0) {
-        std::snprintf(buf, sizeof buf, "%d %+d WPM", state_.keyerSpeed, state_.speedOffset);
+        std::snprintf(buf, sizeof buf, "%d %+d WPM", speed, state_.speedOffset);
     } else {
-        std::snprintf(buf, sizeof buf, "%d WPM", state_.keyerSpeed);
+        std::snprintf(buf, sizeof buf, "%d WPM", speed);
     }
     model_.SetText(kSpeedText, buf);
     model_.Refresh();

@@ -156,5 +156,42 @@ TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTim
     }
 }
 
+// A logger that ends its lines with CR LF: every line is understood and every query answered.
+TEST(OtrspPortTest, LinesEndingCrLfAreUnderstood) {
+    TempFolder dir;
+    { std::ofstream(dir / "ZuvoBox.ini") << "[Zuvo]\nAuto=TRUE\n"; }
+    const std::string transcript = dir / "sim.transcript";
+    ChildProcess zuvo(
+        ZuvoBoxPath(),
+        {"--headless", "--simulate", "--ini", dir / "ZuvoBox.ini", "--sim-transcript", transcript},
+        {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"}, dir / "out",
+        dir / "err");
+    ASSERT_TRUE(zuvo.WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    const std::string link = dir / "zuvobox/OTRSP_DEVICE";
+    ASSERT_TRUE(WaitForPath(link));
+    {
+        Logger logger(link);
+        ASSERT_TRUE(logger.Ok());
+        // The answer comes once the box has answered the connect query: TX and RX lines
+        // are taken from then on.
+        logger.Send("?NAME\r\n");
+        EXPECT_EQ(logger.ReadUntil("\r"), "NAMEQarn Zuvo Box (plus)\r");
+        logger.Send("TX2\r\nTX1\r\n?TX\r\n");
+        EXPECT_EQ(logger.ReadUntil("\r"), "TX1\r");
+        logger.Send("RX2\n?RX\n");
+        EXPECT_EQ(logger.ReadUntil("\r"), "RX2\r");
+        // Read while the logger is still there: its going drops its PTT with one more state.
+        std::vector<std::string> states;
+        for (const auto& line : ReadLines(transcript)) {
+            if (line.find(" host 0x30 ") != std::string::npos) {
+                states.push_back(line.substr(line.find(" host ") + 6));
+            }
+        }
+        EXPECT_EQ(states, (std::vector<std::string>{"0x30 0x01", "0x30 0x00", "0x30 0x02"}));
+    }
+    zuvo.Signal(SIGTERM);
+    EXPECT_EQ(zuvo.Wait(), 0);
+}
+
 }  // namespace
 }  // namespace zuvo::test

@@ -11,6 +11,7 @@
 #include "fakes/fakes.h"
 #include "keyer/keyer_fakes.h"
 #include "keyer/winkeyer.h"
+#include "link/box_protocol.h"
 #include "link/box_state.h"
 
 namespace zuvo::test {
@@ -44,6 +45,27 @@ class WinKeyerFixture : public ::testing::Test {
     // The box starts the character it holds loaded.
     void BoxStarts(char c) { keyer.OnBoxSendingChar(static_cast<uint8_t>(c)); }
     void BoxEvent(uint8_t type) { keyer.OnBoxKeyerEvent(type); }
+
+    // Plays the box from the first Keyer Char in `box.sent`: it starts every character it
+    // is handed, in order, until nothing more is handed, then goes idle.
+    void BoxKeysEverything() {
+        size_t started = 0;
+        for (std::string handed = Handed(); started < handed.size(); handed = Handed()) {
+            keyer.OnBoxSendingChar(static_cast<uint8_t>(handed[started++]));
+            BoxEvent(box::kEventEndOfCharacter);
+        }
+        BoxEvent(box::kEventIdle);
+    }
+    // The characters handed to the box with Keyer Char, in order.
+    std::string Handed() const {
+        std::string text;
+        for (const auto& [code, value] : box.sent) {
+            if (code == box::kKeyerChar) {
+                text += static_cast<char>(value);
+            }
+        }
+        return text;
+    }
 
     Lines Take() {
         Lines out = journal.entries;

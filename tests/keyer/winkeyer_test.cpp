@@ -123,6 +123,16 @@ TEST_F(WinKeyerTest, PotBytes) {
     EXPECT_EQ(port.written, (std::vector<uint8_t>{0x0A}));
 }
 
+TEST_F(WinKeyerTest, PotByteNeverLeavesItsClass) {
+    OpenHostWithEcho();
+    Host({0x07});  // no pot report yet: the minimum, not 0 - 10
+    // A logger's wide pot range: minimum 10, range 80; the pot at 80 is past 63 steps.
+    Host({0x05, 0x0A, 0x50, 0x00});
+    EXPECT_TRUE(keyer.OnBoxPotSpeed(80));
+    Host({0x07});
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0x80, 0xBF, 0xBF}));
+}
+
 TEST_F(WinKeyerTest, StatusRequestCountsPositionsTuneAndBusy) {
     OpenHostWithEcho();
     HostText(std::string(85, 'E'));
@@ -147,8 +157,8 @@ TEST_F(WinKeyerTest, BackspaceAndPointerCommands) {
     HostText("ABCDEFG");
     Host({0x08});
     EXPECT_EQ(Buf().insPtr, 6);
-    EXPECT_EQ(Buf().end, 7);
-    EXPECT_EQ(Buf().data[6], 'G');
+    EXPECT_EQ(Buf().end, 6);
+    EXPECT_EQ(Buf().data[6], 0);
 
     Host({0x16, 0x01, 0x00});
     EXPECT_EQ(Buf().insPtr, 0);
@@ -177,6 +187,23 @@ TEST_F(WinKeyerTest, BackspaceAndPointerCommands) {
     EXPECT_EQ(Buf().insPtr, 0);
     EXPECT_EQ(Buf().end, 0);
     EXPECT_EQ(Buf().data[0], 0);
+}
+
+TEST_F(WinKeyerTest, BackspaceTakesBackOnlyWhatTheBoxHasNotBeenHanded) {
+    OpenHostWithEcho();
+    HostText("5NN 5NN 0505");
+    Host({0x08, 0x08, 0x08});
+    BoxKeysEverything();
+    EXPECT_EQ(Handed(), "5NN 5NN 0");
+
+    // A character the box already holds stays: the backspace does nothing.
+    box.sent.clear();
+    HostText("AB");
+    BoxStarts('A');  // 'B' is handed now
+    Host({0x08});
+    EXPECT_EQ(Buf().insPtr, 2);
+    BoxKeysEverything();
+    EXPECT_EQ(Handed(), "AB");
 }
 
 TEST_F(WinKeyerTest, SendingCycleWithLateEcho) {
@@ -294,6 +321,64 @@ TEST_F(WinKeyerTest, ClearAbortsTheBoxAndTuneIsReported) {
     keyer.OnBoxKeyerControl();
     keyer.OnBoxKeyerControl();
     EXPECT_EQ(Take(), (Lines{"host c8", "host c0"}));
+}
+
+// SO2R loggers move on when they read idle: it must not come while text is still sent.
+TEST_F(WinKeyerTest, NoIdleStatusWhileTextIsStillSent) {
+    keyer.OnKeyerPortOpened();
+    HostText("PARIS");  // no host open: the implicit one sends Keyer Control 8
+    state.keyerControl = box::kControlBitPot;
+    keyer.OnBoxKeyerControl();  // the box's answer
+    state.tune = true;
+    keyer.OnBoxKeyerControl();
+    state.tune = false;
+    keyer.OnBoxKeyerControl();
+    BoxKeysEverything();
+    keyer.OnBoxKeyerControl();
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC4, 0xCC, 0xC4, 0xC0}));
+
+    // Text typed after a paddle break-in is busy until it is keyed, whenever the paddle ends.
+    port.written.clear();
+    box.sent.clear();
+    BoxEvent(box::kEventPaddlePressed);
+    HostText("CQ");
+    BoxEvent(box::kEventIdle);  // the operator has let go of the paddle
+    BoxKeysEverything();
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC6, 0xC2, 0xC4, 0xC0}));
+}
+
+TEST_F(WinKeyerTest, ClearResetBreakInAndOverflowDropTheHeldEcho) {
+    // Clear while the box keys "PARIS": the held echo of 'P' belongs to nobody now.
+    OpenHostWithEcho();
+    HostText("PARIS");
+    BoxStarts('P');
+    Host({0x0A});
+    Host({0x16, 0x00});  // early echo from here on
+    box.sent.clear();
+    port.written.clear();
+    HostText("AB");
+    BoxKeysEverything();
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0xC4, 'A', 'B', 0xC0}));
+
+    const std::vector<std::vector<int>> resets = {
+        {0x00, 0x01},  // admin reset
+        {'X'},         // overflow of the full buffer
+    };
+    for (const auto& reset : resets) {
+        OpenHostWithEcho();
+        HostText(std::string(128, 'P'));
+        BoxStarts('P');
+        ASSERT_EQ(keyer.HeldEcho(), 'P');
+        for (int b : reset) {
+            Host({b});
+        }
+        EXPECT_EQ(keyer.HeldEcho(), 0) << reset.front();
+    }
+    OpenHostWithEcho();
+    HostText("PARIS");
+    BoxStarts('P');
+    BoxEvent(box::kEventPaddlePressed);
+    EXPECT_EQ(keyer.HeldEcho(), 0);
 }
 
 TEST_F(WinKeyerTest, KeyerPttTakesEffectAtOnce) {
@@ -425,6 +510,17 @@ TEST_F(WinKeyerTest, ReadErrorsAndClosedPipe) {
     EXPECT_EQ(keyer.AccumulatedBytes(), 0);
 }
 
+TEST_F(WinKeyerTest, NextLoggerDoesNotInheritTheHalfCommandOfOneThatLeft) {
+    keyer.OnKeyerPortOpened();
+    Host({0x00, 0x02});
+    Host({0x02});                                           // set speed, without its value
+    keyer.OnKeyerByte(platform::kErrorBrokenPipe, 0xFFFF);  // the logger is gone
+    Take();
+    Host({0x00, 0x02, 0x15});  // the next one: host open, status
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{0x0A, 0x0A, 0xC0}));
+    EXPECT_EQ(Take(), (Lines{"host 0a", "box 16 04", "host c0"}));
+}
+
 TEST_F(WinKeyerTest, TruncatedCommandWaitsForItsBytes) {
     OpenHostWithEcho();
     Host({0x04, 0x01});
@@ -487,6 +583,42 @@ TEST_F(WinKeyerTest, FullBufferKeepsEveryPointerInside) {
     Host({0x1C, 0x1C});
     EXPECT_EQ(Buf().end, 128);
     EXPECT_LE(Buf().loadPtr, 128);
+}
+
+// The box keys "T"s; the host clears, resets or overflows the buffer and sends "CQ". The
+// report of a "T" already on its way, before or after the new text, must not move the new
+// buffer: the box is handed "C" and "Q" and the host gets their echoes.
+TEST_F(WinKeyerTest, ReportOfACharacterFromBeforeAClearDoesNotMoveTheNextText) {
+    const std::vector<std::vector<int>> resets = {{0x0A}, {0x00, 0x01}, {'T'}};
+    for (const auto& reset : resets) {
+        for (bool reportFirst : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "reset " << reset.front() << ", stale report "
+                                            << (reportFirst ? "before" : "after") << " the text");
+            OpenHostWithEcho();
+            HostText(std::string(128, 'T'));
+            BoxStarts('T');  // keying one, holding the next
+            for (int b : reset) {
+                Host({b});
+            }
+            Host({0x0E, 0x04});  // echo again after an admin reset
+            box.sent.clear();
+            port.written.clear();
+            if (reportFirst) {
+                BoxStarts('T');
+            }
+            HostText("CQ");
+            if (!reportFirst) {
+                BoxStarts('T');
+            }
+            BoxKeysEverything();
+            EXPECT_EQ(Handed(), "CQ");
+            std::string echoes;
+            for (uint8_t b : port.written) {
+                echoes += b < 0xC0 ? static_cast<char>(b) : '.';
+            }
+            EXPECT_EQ(echoes.substr(echoes.find_first_not_of('.')), "CQ.");
+        }
+    }
 }
 
 TEST_F(WinKeyerTest, ArbitraryStreamsKeepPointersAndStateInRange) {

@@ -5,6 +5,8 @@
 #include "fakes/fakes.h"
 #include "link/box_protocol.h"
 #include "platform/fake/fake_hid.h"
+#include "ui/main_ids.h"
+#include "ui/main_window.h"
 
 namespace zuvo {
 namespace {
@@ -204,13 +206,31 @@ TEST_F(ReportHandlerTest, AbortAndControlUpdateTuneAndForward) {
     Report(0x16, 0x0A);
     EXPECT_TRUE(state.tune);
     EXPECT_EQ(state.keyerControl, 0x0A);
-    EXPECT_EQ(rec.calls, (std::vector<std::string>{"Tune on", "KeyerControl", "Refresh"}));
+    EXPECT_EQ(rec.calls,
+              (std::vector<std::string>{"Tune on", "KeyerControl", "ShowSpeed", "Refresh"}));
     rec.calls.clear();
     state.speedOffset = 4;
     Report(0x15, 0x06);
     EXPECT_FALSE(state.tune);
     EXPECT_EQ(state.speedOffset, 0);
     EXPECT_EQ(rec.calls, (std::vector<std::string>{"Tune off", "KeyerAbort 0x06", "ShowSpeed"}));
+}
+
+// The keyer emulation takes the pot reports while the logger is on the port, so no Keyer
+// Speed follows them; the Speed text must show the pot all the same while the box keys at it.
+TEST_F(ReportHandlerTest, SpeedTextShowsThePotWhileTheBoxFollowsIt) {
+    MainWindow window(state);
+    ReportHandler shown{state, link, log, verbose, {rec, rec, rec, window}};
+    const auto report = [&](uint8_t code, uint8_t value) {
+        shown.HandleReport(box::ReportWord(code, value));
+        return window.Model().Text(ids::kSpeedText);
+    };
+    EXPECT_EQ(report(box::kKeyerSpeed, 20), "20 WPM");
+    EXPECT_EQ(report(box::kKeyerControl, box::kControlBitPot), "20 WPM");  // pot not heard yet
+    EXPECT_EQ(report(box::kKeyerPotSpeed, 30), "30 WPM");
+    EXPECT_EQ(report(box::kKeyerSpeedDelta, 0xFE), "30 -2 WPM");
+    EXPECT_EQ(report(box::kKeyerControl, 0x00), "20 -2 WPM");  // the host's speed again
+    EXPECT_EQ(report(box::kKeyerPotSpeed, 35), "20 -2 WPM");
 }
 
 TEST_F(ReportHandlerTest, SpeedDeltaIsSigned) {

@@ -172,12 +172,21 @@ TEST_F(OtrspTest, QueryReplies) {
 }
 
 TEST_F(OtrspTest, BadLinesMatchNothing) {
-    Line("rx2");                         // lower case
-    otrsp.OnSwitchingPortByte(0, '\n');  // CR LF: the next line starts with LF
-    Line("RX2");
+    Line("rx2");                    // lower case
     Line(std::string("\0RX2", 4));  // a NUL ends the line at once
     EXPECT_TRUE(sender.sent.empty());
     EXPECT_TRUE(port.writes.empty());
+}
+
+TEST_F(OtrspTest, CrLfAndLfEndALineLikeCrAndEmptyLinesDoNothing) {
+    verbose.zuvo = true;
+    for (char c : std::string("TX2\r\nTX1\r\n?TX\r\nRX2\n\n\r?NAME\n")) {
+        otrsp.OnSwitchingPortByte(0, c);
+        EchoAll();
+    }
+    EXPECT_EQ(sender.sent, (Sent{{0x30, 0x01}, {0x30, 0x00}, {0x30, 0x02}}));
+    EXPECT_EQ(port.writes, (std::vector<std::string>{"TX1\r", "NAMEQarn Zuvo Box (plus)\r"}));
+    EXPECT_EQ(log.lines.size(), 5u);  // one "* Got SE command" line per line with text
 }
 
 TEST_F(OtrspTest, LongLineKeepsItsFirst64Characters) {
