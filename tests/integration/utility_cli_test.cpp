@@ -71,6 +71,16 @@ TEST_F(UtilityCliTest, ExitCodesSayWhatFailed) {
     EXPECT_EQ(missing->Wait(), 5);
     EXPECT_TRUE(Has("missing", "Cannot open file " + dir / "none.hex"));
 
+    // A folder, and a file whose read fails: the system's reason, and the box untouched.
+    auto folder = Run("folder", {"--simulate", "--update", dir.Path()});
+    EXPECT_EQ(folder->Wait(), 5);
+    EXPECT_EQ(ReadLines(dir / "folder.out"),
+              (std::vector<std::string>{"Cannot open file " + dir.Path(), "Is a directory"}));
+    auto unreadable = Run("unreadable", {"--simulate", "--update", "/proc/self/mem"});
+    EXPECT_EQ(unreadable->Wait(), 5);
+    EXPECT_EQ(ReadLines(dir / "unreadable.out"),
+              (std::vector<std::string>{"Cannot read file /proc/self/mem", "Input/output error"}));
+
     auto jumper = Run(
         "jumper", {"--simulate", "--sim-jumper", "--update",
                    WriteFirmware(HexData(0x2000, FirmwareBytes(64, 0x11, 0, 0)) + EndRecord())});

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "platform/temp_dir.h"
 #include "sim/sim_bootloader.h"
 #include "utility/hex_builder.h"
 #include "utility/utility_fixture.h"
@@ -139,13 +140,31 @@ TEST_F(FirmwareUpdaterTest, BadFilesSendNothing) {
     EXPECT_EQ(TakeLines(), (Lines{"Reading firmware file",
                                   "Firmware would overwrite bootloader - update cancelled"}));
     Update(":0120000001DD\n");
-    EXPECT_EQ(TakeLines(), (Lines{"Reading firmware file", "Incorrect checksum on line 1",
-                                  "File does not end with end of file record at line 1"}));
+    EXPECT_EQ(TakeLines(), (Lines{"Reading firmware file", "Incorrect checksum on line 1"}));
     EXPECT_TRUE(Requests().empty());
     dialogs_.file.reset();
     dlg_.OnControlChanged(kUpdate);
     EXPECT_TRUE(TakeLines().empty());
     EXPECT_TRUE(dlg_.Link().UpdateMode());
+}
+
+TEST_F(FirmwareUpdaterTest, UnreadableFileIsLoggedAndTheBootLoaderStaysReadyForAnother) {
+    Connect(box::kProductBootLoader);
+    const test::TempDir folder;
+    for (const std::string& path : {folder.Path(), std::string("/proc/self/mem")}) {
+        dialogs_.file = path;
+        dlg_.OnControlChanged(kUpdate);
+        const Lines lines = TakeLines();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "Reading firmware file");
+        EXPECT_EQ(lines[1].rfind("Cannot ", 0), 0u) << lines[1];
+        EXPECT_TRUE(Requests().empty());
+        EXPECT_TRUE(dlg_.Link().UpdateMode());
+    }
+    Update(test::HexData(0x2000, std::vector<uint8_t>(64, 0x11)) + test::EndRecord());
+    RunAgainstLoader();
+    EXPECT_EQ(dlg_.Updater().CurrentStage(), Stage::kRestarted);
+    EXPECT_TRUE(loader_.TakeRestartRequest());
 }
 
 TEST_F(FirmwareUpdaterTest, VerifyMismatchListsBadValues) {
