@@ -75,7 +75,18 @@ void FirmwareUpdater::OnUpdateButton() {
 }
 
 bool FirmwareUpdater::ReadHexFile(const std::string& path) {
+    if (checked_ && checkedPath_ == path) {
+        HexImage image = std::move(*checked_);
+        checked_.reset();
+        return LoadImage(std::move(image));
+    }
+    checked_.reset();
     return LoadImage(zuvo::ReadHexFile(path, Verbose()));
+}
+
+void FirmwareUpdater::UseCheckedFile(std::string path, HexImage image) {
+    checkedPath_ = std::move(path);
+    checked_ = std::move(image);
 }
 
 bool FirmwareUpdater::LoadImage(HexImage image) {
