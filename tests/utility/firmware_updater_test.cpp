@@ -167,6 +167,33 @@ TEST_F(FirmwareUpdaterTest, UnreadableFileIsLoggedAndTheBootLoaderStaysReadyForA
     EXPECT_TRUE(loader_.TakeRestartRequest());
 }
 
+TEST_F(FirmwareUpdaterTest, StrayReportWhileEndingStillRestartsTheBox) {
+    Connect(box::kProductBootLoader);
+    Update(test::HexData(0x2000, std::vector<uint8_t>(64, 0x11)) + test::EndRecord());
+    // Answer every read; hold back the end of programming's answer.
+    while (dlg_.Updater().CurrentStage() == Stage::kVerifying) {
+        for (const auto& r : Requests()) {
+            loader_.ReceiveReport(r.data(), r.size());
+        }
+        sim::SimBootLoader::Report answer;
+        ASSERT_TRUE(loader_.PopReady(answer));
+        dlg_.Updater().OnBootReport(answer[1], answer[2], answer);
+    }
+    ASSERT_EQ(dlg_.Updater().CurrentStage(), Stage::kEnding);
+    // A repeated read answer and an empty read arrive before the real answer.
+    auto stray = FirmwareUpdater::Request(1, 32, 0x2020);
+    dlg_.Updater().OnBootReport(stray[1], stray[2], stray);
+    FirmwareUpdater::Report nothing{};
+    nothing[1] = nothing[2] = 0xFF;
+    dlg_.Updater().OnBootReport(0xFF, 0xFF, nothing);
+    RunAgainstLoader();
+    EXPECT_EQ(dlg_.Updater().CurrentStage(), Stage::kRestarted);
+    EXPECT_TRUE(loader_.TakeRestartRequest());
+    const Lines lines = TakeLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Verify failed"), 0);
+    EXPECT_EQ(lines.back(), "Restarting Zuvo Box");
+}
+
 TEST_F(FirmwareUpdaterTest, VerifyMismatchListsBadValues) {
     Connect(box::kProductBootLoader);
     Update(test::HexData(0x2000, std::vector<uint8_t>(64, 0x11)) + test::EndRecord());
