@@ -61,7 +61,9 @@ void EventLog::OpenLogFile(bool flag, const std::string& logPath) {
     if (!flag) {
         return;
     }
-    if (!logPath.empty() && logPath[0] != '.') {
+    // An empty path is the platform rule's way of saying the settings path gives no log
+    // file (the Windows rule refuses a settings path that starts with ".").
+    if (!logPath.empty()) {
         file_.open(logPath, std::ios::out | std::ios::trunc);
     }
     if (!file_.is_open()) {

@@ -28,7 +28,7 @@ class EventLog final : public IEventLog {
 
     // Opens the log file beside the settings file when flag is on; logs "Could not open log
     // file" (list only) when it cannot. logPath is the file to open, derived from the
-    // settings path by the platform's rule.
+    // settings path by the platform's rule; empty when that rule gives none.
     void OpenLogFile(bool flag, const std::string& logPath);
     bool LoggingToFile() const { return file_.is_open(); }
 
