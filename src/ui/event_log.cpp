@@ -16,6 +16,9 @@ void EventLog::Append(std::string line) {
         observer_(line);
     }
     if (keepLines_) {
+        if (lines_.size() >= kListLines + kListTrim) {
+            lines_.erase(lines_.begin(), lines_.begin() + kListTrim);
+        }
         lines_.push_back(std::move(line));
     }
 }

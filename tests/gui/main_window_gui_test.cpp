@@ -253,6 +253,27 @@ bool HasText(const std::vector<QString>& texts, const QString& text) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
+TEST_F(MainWindowGui, TheLogListKeepsTheLatestLinesInBoundedMemory) {
+    constexpr size_t kMost = EventLog::kListLines + EventLog::kListTrim;
+    auto fill = [&](size_t from, size_t count) {
+        for (size_t i = from; i < from + count; ++i) {
+            dlg.Log().LogMessage("* Received Keyer Pot Speed 0x" + std::to_string(100000 + i));
+        }
+    };
+    fill(0, kMost);
+    const size_t held = window->LogModel().BytesHeld();
+    fill(kMost, 3 * kMost);
+    const EventLogModel& list = window->LogModel();
+    EXPECT_GE(static_cast<size_t>(list.rowCount()), EventLog::kListLines);
+    EXPECT_LE(static_cast<size_t>(list.rowCount()), kMost);
+    EXPECT_EQ(list.Line(list.rowCount() - 1),
+              "* Received Keyer Pot Speed 0x" + std::to_string(100000 + 4 * kMost - 1));
+    EXPECT_EQ(list.Line(list.rowCount() - 2),
+              "* Received Keyer Pot Speed 0x" + std::to_string(100000 + 4 * kMost - 2));
+    // Three times as many lines again, and the list holds no more than when it first filled.
+    EXPECT_LE(list.BytesHeld(), held);
+}
+
 TEST_F(MainWindowGui, AboutShowsTheProgramAndFirmwareVersions) {
     QString title;
     const auto texts = TextsOfNextModal([&] { window->ShowAbout(); }, title);

@@ -103,6 +103,29 @@ TEST(EventLog, ARelativeSettingsPathGetsItsLogFileBesideIt) {
     EXPECT_EQ(line, "logged");
 }
 
+TEST(EventLog, TheListKeepsTheLatestLinesAndTheFileEveryLine) {
+    const test::TempDir dir;
+    constexpr size_t kLines = 3 * (EventLog::kListLines + EventLog::kListTrim);
+    {
+        EventLog log;
+        log.OpenLogFile(true, dir / "ZuvoBox.txt");
+        for (size_t i = 0; i < kLines; ++i) {
+            log.LogMessage(std::to_string(i));
+        }
+        EXPECT_GE(log.Lines().size(), EventLog::kListLines);
+        EXPECT_LE(log.Lines().size(), EventLog::kListLines + EventLog::kListTrim);
+        EXPECT_EQ(log.Lines().back(), std::to_string(kLines - 1));
+        EXPECT_EQ(log.Lines()[log.Lines().size() - EventLog::kListLines],
+                  std::to_string(kLines - EventLog::kListLines));
+    }
+    std::ifstream in(dir / "ZuvoBox.txt");
+    size_t n = 0;
+    for (std::string line; std::getline(in, line); ++n) {
+        ASSERT_EQ(line, std::to_string(n));
+    }
+    EXPECT_EQ(n, kLines);
+}
+
 TEST(EventLog, UnopenableFileKeepsLoggingToTheListOnly) {
     EventLog log;
     log.OpenLogFile(true, "/nonexistent-folder/zuvo/ZuvoBox.txt");
