@@ -212,8 +212,13 @@ TEST_F(MainWindowGui, PortRulesFollowTheClicks) {
     Click(keyer);
     EXPECT_FALSE(keyer->isChecked());
     EXPECT_TRUE(pipes->isEnabled());
-    EXPECT_EQ(window->LogModel().Line(window->LogModel().rowCount() - 2),
+    EXPECT_EQ(window->LogModel().Line(window->LogModel().rowCount() - 3),
               "Cannot open keyer port: ");
+    // Each COM number shows the device it opens; the entries keep their own texts.
+    auto* list = Widget<QComboBox>(kKeyerPortList);
+    EXPECT_EQ(list->itemText(2), QStringLiteral("COM3"));
+    EXPECT_EQ(list->itemData(2, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS2"));
+    EXPECT_EQ(list->toolTip(), QStringLiteral("COM3: /dev/ttyS2"));
 
     // A new COM port reopens an open port, and is only saved for a closed one.
     ports.failOpen = 0;
