@@ -3,14 +3,23 @@
 namespace zuvo::platform {
 
 void MessageQueue::Post(Message message) {
+    std::shared_ptr<const std::function<void()>> notifier;
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(message));
+        notifier = notifier_;
     }
     ready_.notify_one();
-    if (notifier_) {
-        notifier_();
+    if (notifier) {
+        (*notifier)();
     }
+}
+
+void MessageQueue::SetNotifier(std::function<void()> notifier) {
+    auto next =
+        notifier ? std::make_shared<const std::function<void()>>(std::move(notifier)) : nullptr;
+    std::lock_guard lock(mutex_);
+    notifier_ = std::move(next);
 }
 
 bool MessageQueue::Wait(Message& out, std::chrono::milliseconds timeout) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -53,14 +54,18 @@ class MessageQueue final : public IMessagePoster {
     bool TryGet(Message& out);
     size_t Size() const;
 
-    // Called (from the posting thread) after every Post. Set before any thread posts.
-    void SetNotifier(std::function<void()> notifier) { notifier_ = std::move(notifier); }
+    // Called (from the posting thread, outside the queue's lock) after every Post that
+    // comes after this call. May be set while other threads post: a window sets it once it
+    // exists, when the signal thread may already be posting.
+    void SetNotifier(std::function<void()> notifier);
 
   private:
     mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Message> queue_;
-    std::function<void()> notifier_;
+    // Copied under the lock by each Post, so a notifier being replaced stays alive for the
+    // call that took it.
+    std::shared_ptr<const std::function<void()>> notifier_;
 };
 
 }  // namespace zuvo::platform
