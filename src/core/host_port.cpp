@@ -22,14 +22,23 @@ struct PortTexts {
     const char* unsent;
     const char* response;
     const char* writeFailure;
+    const char* stalled;
 };
 
-constexpr PortTexts kKeyerTexts{
-    "WINKEY_DEVICE",          "Cannot open keyer pipe:", "Cannot open keyer port: ",
-    "* KE response (unsent)", "* KE response",           "KE Write: "};
-constexpr PortTexts kSwitchingTexts{"OTRSP_DEVICE",           "Cannot open Zuvo pipe:",
-                                    "Cannot open Zuvo port:", "* SE response (unsent)",
-                                    "* SE response",          "SE Write: "};
+constexpr PortTexts kKeyerTexts{"WINKEY_DEVICE",
+                                "Cannot open keyer pipe:",
+                                "Cannot open keyer port: ",
+                                "* KE response (unsent)",
+                                "* KE response",
+                                "KE Write: ",
+                                "KE port is not reading, replies dropped"};
+constexpr PortTexts kSwitchingTexts{"OTRSP_DEVICE",
+                                    "Cannot open Zuvo pipe:",
+                                    "Cannot open Zuvo port:",
+                                    "* SE response (unsent)",
+                                    "* SE response",
+                                    "SE Write: ",
+                                    "SE port is not reading, replies dropped"};
 
 const PortTexts& Texts(HostPortKind kind) {
     return kind == HostPortKind::kKeyer ? kKeyerTexts : kSwitchingTexts;
@@ -120,6 +129,7 @@ void HostPort::OpenHostPort() {
         hooks_->OnHostPortOpening(kind_);
     }
     ++generation_;
+    stalled_ = false;
     running_.store(true);
     clientConnected_.store(false);
     platform::IHostPortHandle* port = handle_.get();
@@ -200,6 +210,7 @@ void HostPort::PipeThread(platform::IHostPortHandle* port) {
         if (!clientConnected_.load()) {
             const platform::PortStatus st = port->WaitForClient();
             if (st == platform::PortStatus::kReady) {
+                clients_.fetch_add(1);
                 clientConnected_.store(true);
                 errorPosted = false;
             } else if (st == platform::PortStatus::kError) {
@@ -292,6 +303,33 @@ void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
 
 // --- writes (main thread) ------------------------------------------------------------------
 
+bool HostPort::WriteReply(const uint8_t* data, size_t length) {
+    const PortTexts& texts = Texts(kind_);
+    if (!handle_) {
+        platform::SetLastError(platform::FromErrno(EBADF));
+        log_.LogLastError(texts.writeFailure);
+        return false;
+    }
+    const uint32_t client = clients_.load();
+    if (handle_->Write(data, length)) {
+        stalled_ = false;
+        return true;
+    }
+    if (platform::GetLastError() != platform::kErrorNoRoom) {
+        log_.LogLastError(texts.writeFailure);
+        return false;
+    }
+    // The client has stopped reading. Waiting for it would stall the box, the other port and
+    // the RTTY bridge, so its replies are dropped, told once per stall (and once more for a
+    // new client that stalls too).
+    if (!stalled_ || client != stalledClient_) {
+        stalled_ = true;
+        stalledClient_ = client;
+        log_.LogMessage(texts.stalled);
+    }
+    return false;
+}
+
 void HostPort::WriteKeyerByte(uint8_t byte) {
     const PortTexts& texts = Texts(kind_);
     if (window_.PipeMode() && !clientConnected_.load()) {
@@ -303,14 +341,7 @@ void HostPort::WriteKeyerByte(uint8_t byte) {
     if (Verbose()) {
         log_.LogByte(texts.response, byte);
     }
-    if (!handle_) {
-        platform::SetLastError(platform::FromErrno(EBADF));
-        log_.LogLastError(texts.writeFailure);
-        return;
-    }
-    if (!handle_->Write(&byte, 1)) {
-        log_.LogLastError(texts.writeFailure);
-    }
+    WriteReply(&byte, 1);
 }
 
 void HostPort::WriteSwitchingText(std::string_view text) {
@@ -327,22 +358,16 @@ void HostPort::WriteSwitchingText(std::string_view text) {
     if (Verbose()) {
         log_.LogQuoted(texts.response, text);
     }
-    if (!handle_) {
-        platform::SetLastError(platform::FromErrno(EBADF));
-        log_.LogLastError(texts.writeFailure);
-        return;
-    }
     const auto* data = reinterpret_cast<const uint8_t*>(text.data());
     if (!pipe) {
-        if (!text.empty() && !handle_->Write(data, text.size())) {
-            log_.LogLastError(texts.writeFailure);
+        if (!text.empty()) {
+            WriteReply(data, text.size());
         }
         return;
     }
     // One byte per write, as a message pipe delivers them; the first failure drops the rest.
     for (size_t i = 0; i < text.size(); ++i) {
-        if (!handle_->Write(data + i, 1)) {
-            log_.LogLastError(texts.writeFailure);
+        if (!WriteReply(data + i, 1)) {
             return;
         }
     }

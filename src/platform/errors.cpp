@@ -36,6 +36,8 @@ std::string SystemErrorText(uint32_t code) {
             return "The pipe has been ended.";
         case kErrorAlreadyExists:
             return ErrnoText(EEXIST);
+        case kErrorNoRoom:
+            return "The wait operation timed out.";
         case kErrorPipeConnected:
             return "There is a process on other end of the pipe.";
         case kErrorIoPending:

@@ -36,6 +36,15 @@ class TempFolder {
     std::string path_;
 };
 
+// The environment that keeps a program's runtime objects private to one test: its runtime
+// and settings folders, its single-instance lock and its RTTY block and socket. Tests run
+// side by side, so every program a test starts gets this.
+inline std::vector<std::string> PrivateEnv(const TempFolder& dir) {
+    const std::string name = std::filesystem::path(dir.Path()).filename().string();
+    return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
+            "ZUVOBOX_LOCK_DIR=" + dir / "lock", "ZUVOBOX_RTTY_SHM=/" + name};
+}
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -116,6 +125,24 @@ class ChildProcess {
     }
 
     std::vector<std::string> Output() const { return ReadLines(stdoutPath_); }
+    // How often standard output holds `line`.
+    int CountLines(const std::string& line) const {
+        int n = 0;
+        for (const auto& l : Output()) {
+            n += l == line ? 1 : 0;
+        }
+        return n;
+    }
+    // The process's peak resident size so far (VmHWM), in KiB; -1 when unknown.
+    long PeakMemoryKiB() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::stol(line.substr(6));
+            }
+        }
+        return -1;
+    }
     pid_t Pid() const { return pid_; }
 
   private:

@@ -23,7 +23,6 @@ namespace zuvo::platform::posix {
 
 namespace {
 
-constexpr int kWriteTimeoutMs = 1000;
 constexpr int kClientRecheckMs = 200;
 constexpr int kModemSampleMs = 10;
 
@@ -52,29 +51,20 @@ bool Woken(int wakeFd) {
     return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t length) {
+// The descriptor is non-blocking: what does not fit now is dropped (kErrorNoRoom).
+bool WriteNow(int fd, const uint8_t* data, size_t length) {
     size_t done = 0;
     while (done < length) {
         const ssize_t n = ::write(fd, data + done, length - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
             continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
+        } else if (n < 0 && errno != EAGAIN) {
             SetError(errno);
             return false;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        const int r = poll(&p, 1, kWriteTimeoutMs);
-        if (r == 0) {
-            SetError(ETIMEDOUT);
-            return false;
-        }
-        if (r < 0 && errno != EINTR) {
-            SetError(errno);
+        } else {
+            SetLastError(kErrorNoRoom);
             return false;
         }
     }
@@ -97,7 +87,7 @@ class FdHandleBase : public IHostPortHandle {
         [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
     }
 
-    bool Write(const uint8_t* data, size_t length) override { return WriteAll(fd_, data, length); }
+    bool Write(const uint8_t* data, size_t length) override { return WriteNow(fd_, data, length); }
 
   protected:
     bool InitWake() {
