@@ -14,6 +14,11 @@ constexpr int kConnectRetryMs = 200;
 // A COM device that keeps failing (unplugged) would otherwise be retried in a tight loop.
 constexpr int kComErrorPauseMs = 100;
 constexpr size_t kPipeReadSize = 4096;
+// A read thread stops reading while this many of its messages wait for the main thread;
+// the client's bytes then wait in the pty or serial buffer, which holds the client back.
+// Small enough that the other port's bytes queued behind them are handled within a
+// millisecond or two.
+constexpr size_t kMaxWaitingMessages = 1024;
 
 struct PortTexts {
     const char* pipeName;
@@ -73,7 +78,8 @@ HostPort::HostPort(HostPortKind kind, platform::IHostPortSystem& system,
       log_(log),
       verbose_(verbose),
       settings_(settings),
-      window_(window) {}
+      window_(window),
+      flow_(poster.AddFlow(kMaxWaitingMessages)) {}
 
 HostPort::~HostPort() {
     // Stop the thread without the close's window work: the window may be going too.
@@ -130,6 +136,7 @@ void HostPort::OpenHostPort() {
     }
     ++generation_;
     stalled_ = false;
+    poster_.StartFlow(flow_);
     running_.store(true);
     clientConnected_.store(false);
     platform::IHostPortHandle* port = handle_.get();
@@ -151,6 +158,7 @@ void HostPort::CloseHostPort() {
         running_.store(false);
     }
     pauseWake_.notify_all();
+    poster_.StopFlow(flow_);  // a read thread held back by the queue
     if (handle_) {
         handle_->Wake();
     }
@@ -174,6 +182,7 @@ void HostPort::PostBytes(const uint8_t* data, size_t length) {
         m.id = id;
         m.lParam = static_cast<int32_t>(static_cast<int8_t>(data[i]));
         m.source = generation_;
+        m.flow = flow_;
         poster_.Post(std::move(m));
     }
 }
@@ -185,6 +194,7 @@ void HostPort::PostError(uint32_t code) {
     m.wParam = code;
     m.lParam = 0xFFFF;
     m.source = generation_;
+    m.flow = flow_;
     poster_.Post(std::move(m));
 }
 
@@ -193,7 +203,12 @@ void HostPort::PostModemStatus(uint32_t mask) {
     m.id = platform::kMsgModemStatus;
     m.lParam = static_cast<int32_t>(mask);
     m.source = generation_;
+    m.flow = flow_;
     poster_.Post(std::move(m));
+}
+
+size_t HostPort::RoomToRead(size_t size) {
+    return std::min(size, poster_.WaitForRoom(flow_));
 }
 
 bool HostPort::PauseUnlessClosing(int ms) {
@@ -222,7 +237,11 @@ void HostPort::PipeThread(platform::IHostPortHandle* port) {
             }
             continue;
         }
-        const platform::PortReadResult r = port->Read(buf, sizeof buf);
+        const size_t room = RoomToRead(sizeof buf);
+        if (room == 0) {
+            continue;
+        }
+        const platform::PortReadResult r = port->Read(buf, room);
         if (r.status == platform::PortStatus::kReady) {
             PostBytes(buf, r.length);
         } else if (r.status == platform::PortStatus::kError) {
@@ -240,7 +259,11 @@ void HostPort::KeyerComThread(platform::IHostPortHandle* port) {
     bool errorPosted = false;
     uint8_t buf[256];
     while (running_.load()) {
-        const platform::PortReadResult r = port->Read(buf, sizeof buf);
+        const size_t room = RoomToRead(sizeof buf);
+        if (room == 0) {
+            continue;
+        }
+        const platform::PortReadResult r = port->Read(buf, room);
         if (r.status == platform::PortStatus::kReady) {
             PostBytes(buf, r.length);
         } else if (r.status == platform::PortStatus::kError && running_.load()) {
@@ -288,7 +311,11 @@ void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
             continue;
         }
         while (count > 0 && running_.load()) {
-            const platform::PortReadResult r = port->Read(buf, std::min(count, sizeof buf));
+            const size_t room = RoomToRead(std::min(count, sizeof buf));
+            if (room == 0) {
+                break;
+            }
+            const platform::PortReadResult r = port->Read(buf, room);
             if (r.status != platform::PortStatus::kReady) {
                 if (r.status == platform::PortStatus::kError) {
                     postOnce();

@@ -61,7 +61,9 @@ class HostPortSystemSlot final : public platform::IHostPortSystem {
 // message. Open, close and the writes run on the main thread. A write never waits: a reply
 // that finds no room because the client has stopped reading is dropped, with one log line
 // per stall ("KE port is not reading, replies dropped", "SE ..."), and the port goes on as
-// before once the client reads again.
+// before once the client reads again. The read thread stops reading while a bounded number
+// of its messages wait for the main thread, so a client writing without end leaves its bytes
+// in the system's buffer instead of in this program's memory.
 class HostPort final : public IKeyerPort, public ISwitchingPort {
   public:
     HostPort(HostPortKind kind, platform::IHostPortSystem& system, platform::IMessagePoster& poster,
@@ -103,6 +105,9 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     void PostBytes(const uint8_t* data, size_t length);
     void PostError(uint32_t code);
     void PostModemStatus(uint32_t mask);
+    // How many bytes the read thread may read now, at most size: it waits while too many of
+    // its messages wait for the main thread. 0 when the port is being closed.
+    size_t RoomToRead(size_t size);
     // Sleeps up to ms unless the port is being closed; false when it is.
     bool PauseUnlessClosing(int ms);
     bool Verbose() const;
@@ -115,6 +120,7 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     const SettingsStore& settings_;
     IHostPortWindow& window_;
     IHostPortHooks* hooks_ = nullptr;
+    const uint32_t flow_;  // what holds the read thread back while the main thread is behind
 
     std::unique_ptr<platform::IHostPortHandle> handle_;
     std::thread thread_;

@@ -22,6 +22,10 @@
 
 namespace zuvo::platform::posix {
 
+namespace {
+constexpr size_t kMaxWaitingMessages = 256;
+}  // namespace
+
 std::string RttyBlockName() {
     const char* name = std::getenv("ZUVOBOX_RTTY_SHM");
     if (name != nullptr && name[0] == '/' && name[1] != '\0') {
@@ -134,6 +138,7 @@ PosixRttyMessageReceiver::PosixRttyMessageReceiver(std::string path) : path_(std
 
 PosixRttyMessageReceiver::~PosixRttyMessageReceiver() {
     if (thread_.joinable()) {
+        poster_->StopFlow(flow_);
         const uint64_t one = 1;
         if (write(stopEvent_, &one, sizeof one) < 0) {
             // Cannot happen with a counter far from overflow; the join below would hang, so
@@ -189,6 +194,8 @@ bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
     }
     bound_ = true;
     chmod(path_.c_str(), 0600);
+    poster_ = &poster;
+    flow_ = poster.AddFlow(kMaxWaitingMessages);
     thread_ = std::thread([this, &poster] { ReadLoop(poster); });
     return true;
 }
@@ -196,6 +203,10 @@ bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
 void PosixRttyMessageReceiver::ReadLoop(IMessagePoster& poster) {
     bool badSizeReported = false;
     for (;;) {
+        // A program sending without end waits in the socket's buffer, not in our memory.
+        if (poster.WaitForRoom(flow_) == 0) {
+            return;
+        }
         pollfd fds[2] = {{stopEvent_, POLLIN, 0}, {socket_, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
@@ -228,6 +239,7 @@ void PosixRttyMessageReceiver::ReadLoop(IMessagePoster& poster) {
                 note.id = kMsgRtty;
                 note.text = "RE - ignored a message of " + std::to_string(n) +
                             " bytes (4 or 8 expected); further ones are not logged";
+                note.flow = flow_;
                 poster.Post(std::move(note));
             }
             continue;
@@ -238,6 +250,7 @@ void PosixRttyMessageReceiver::ReadLoop(IMessagePoster& poster) {
         message.id = kMsgRtty;
         message.wParam = le32toh(words[0]);
         message.lParam = static_cast<int32_t>(le32toh(words[1]));
+        message.flow = flow_;
         poster.Post(std::move(message));
     }
 }

@@ -47,7 +47,9 @@ class PosixRttySharedBlock final : public IRttySharedBlock {
 // The RTTY message as datagrams on a Unix socket. Each datagram holds wParam, or wParam and
 // lParam, as 32-bit little-endian numbers (4 or 8 bytes). A read thread waits on the socket
 // and an eventfd, posts each message, and drops datagrams of any other size (the first one
-// is reported as a note). The destructor stops and joins the thread and removes the socket.
+// is reported as a note). It stops reading while 256 of its messages wait for the main
+// thread, so a sender that never stops is held back by the socket's buffer. The destructor
+// stops and joins the thread and removes the socket.
 class PosixRttyMessageReceiver final : public IRttyMessageReceiver {
   public:
     // path: the socket; empty means RttySocketPath().
@@ -64,6 +66,8 @@ class PosixRttyMessageReceiver final : public IRttyMessageReceiver {
     void ReadLoop(IMessagePoster& poster);
 
     std::string path_;
+    IMessagePoster* poster_ = nullptr;
+    uint32_t flow_ = 0;
     int socket_ = -1;
     int stopEvent_ = -1;
     bool bound_ = false;
