@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "integration/child_process.h"
+#include "integration/pty_client.h"
 #include "link/box_protocol.h"
 
 namespace zuvo::test {
@@ -57,6 +58,19 @@ TEST_F(HeadlessTest, ConnectsQueriesEverythingAndHandsTheSpeedBackToThePotOnSigt
     EXPECT_EQ(reports.back(), std::make_pair(0x16, 0x08));  // Keyer Control 8 is the last
     // The settings folder is created on first run.
     EXPECT_TRUE(std::filesystem::is_directory(dir / "config/Zuvo Box"));
+}
+
+TEST_F(HeadlessTest, ClosingItsTerminalClosesItLikeSigterm) {
+    std::filesystem::create_directories(dir / "config/Zuvo Box");
+    std::ofstream(dir / "config/Zuvo Box/ZuvoBox.ini") << "[Zuvo]\nAuto=TRUE\n";
+    auto zuvo = Start("hup");
+    ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    ASSERT_TRUE(WaitForPath(dir / "zuvobox/OTRSP_DEVICE"));
+    zuvo->Signal(SIGHUP);
+    EXPECT_EQ(zuvo->Wait(), 0);
+    EXPECT_EQ(HostReports("hup").back(), std::make_pair(0x16, 0x08));  // Keyer Control 8
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/OTRSP_DEVICE"));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
 }
 
 TEST_F(HeadlessTest, SecondInstanceIsRefusedWithoutTouchingTheBox) {

@@ -15,6 +15,7 @@ SignalWatcher::SignalWatcher(IMessagePoster& poster) {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);  // the terminal was closed
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
     stopFd_ = eventfd(0, EFD_CLOEXEC);
