@@ -14,15 +14,16 @@ namespace {
 
 class HeadlessTest : public ::testing::Test {
   protected:
-    std::vector<std::string> Env() const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"};
-    }
+    // extraEnv entries override the private environment's.
     std::unique_ptr<ChildProcess> Start(const std::string& name,
-                                        std::vector<std::string> extra = {}) {
+                                        std::vector<std::string> extra = {},
+                                        std::vector<std::string> extraEnv = {}) {
         std::vector<std::string> args = {"--headless", "--simulate", "--sim-transcript",
                                          dir / (name + ".transcript")};
         args.insert(args.end(), extra.begin(), extra.end());
-        return std::make_unique<ChildProcess>(ZuvoBoxPath(), args, Env(), dir / (name + ".out"),
+        std::vector<std::string> env = PrivateEnv(dir);
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        return std::make_unique<ChildProcess>(ZuvoBoxPath(), args, env, dir / (name + ".out"),
                                               dir / (name + ".err"));
     }
     // Host reports of a transcript as {code, value}.
@@ -73,10 +74,12 @@ TEST_F(HeadlessTest, ClosingItsTerminalClosesItLikeSigterm) {
     EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
 }
 
-TEST_F(HeadlessTest, SecondInstanceIsRefusedWithoutTouchingTheBox) {
+TEST_F(HeadlessTest, SecondInstanceIsRefusedWithoutTouchingTheBoxWhateverItsRuntimeFolder) {
     auto first = Start("first");
     ASSERT_TRUE(first->WaitForLine("Connected to Zuvo Box version 1.0-0"));
-    auto second = Start("second");
+    // As sudo may start it: same user, another runtime folder.
+    std::filesystem::create_directories(dir / "other");
+    auto second = Start("second", {}, {"XDG_RUNTIME_DIR=" + dir / "other"});
     EXPECT_NE(second->Wait(), 0);
     EXPECT_EQ(ReadFile(dir / "second.err"),
               "The Zuvo Box utility program or the Zuvo\nBox interface program is already "

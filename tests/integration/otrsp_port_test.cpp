@@ -92,8 +92,7 @@ TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTim
     ChildProcess zuvo(
         ZuvoBoxPath(),
         {"--headless", "--simulate", "--ini", dir / "ZuvoBox.ini", "--sim-control", fifo},
-        {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"}, dir / "out",
-        dir / "err");
+        PrivateEnv(dir), dir / "out", dir / "err");
     ASSERT_TRUE(zuvo.WaitForLine("Connected to Zuvo Box version 1.0-0"));
     const std::string link = dir / "zuvobox/OTRSP_DEVICE";
     ASSERT_TRUE(WaitForPath(link));

@@ -27,8 +27,9 @@ struct Line {
 class RttyIntegrationTest : public ::testing::Test {
   protected:
     std::vector<std::string> Env() const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
-                "ZUVOBOX_RTTY_SHM=" + blockName};
+        std::vector<std::string> env = PrivateEnv(dir);
+        env.push_back("ZUVOBOX_RTTY_SHM=" + blockName);  // the later entry wins
+        return env;
     }
     std::unique_ptr<ChildProcess> StartZuvoBox(const std::string& name = "zuvo") {
         return std::make_unique<ChildProcess>(
