@@ -32,6 +32,9 @@ std::string SystemErrorText(uint32_t code) {
             return ErrnoText(ENOENT);
         case kErrorAccessDenied:
             return ErrnoText(EACCES);
+        case kErrorSharingViolation:
+            return "The process cannot access the file because it is being used by another "
+                   "process.";
         case kErrorBrokenPipe:
             return "The pipe has been ended.";
         case kErrorAlreadyExists:

@@ -12,6 +12,7 @@ namespace zuvo::platform {
 inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorSharingViolation = 32;  // another program holds it
 inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
 // A host port write found no room: the client has stopped reading (WAIT_TIMEOUT).
