@@ -35,7 +35,7 @@ std::string RttyBlockName() {
 }
 
 std::string RttySocketPath(std::string* error) {
-    const std::string dir = RuntimeDir(error);
+    const std::string dir = LockDir(error);
     if (dir.empty()) {
         return {};
     }
@@ -85,7 +85,13 @@ SharedBlockOpen PosixRttySharedBlock::CreateOrOpen() {
         return SharedBlockOpen::kFailed;
     };
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        return fail();  // a running interface program holds it
+        if (errno == EWOULDBLOCK) {
+            // A running interface program, maybe another user's, holds it.
+            const SharedBlockOpen result = fail();
+            SetLastError(kErrorSharingViolation);
+            return result;
+        }
+        return fail();
     }
     struct stat st {};
     if (fstat(fd_, &st) != 0) {
@@ -164,6 +170,7 @@ uint32_t PosixRttyMessageReceiver::Target() const {
 
 bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
     if (socket_ >= 0) {
+        SetLastError(kErrorAlreadyExists);
         return false;
     }
     if (path_.empty()) {
@@ -185,8 +192,8 @@ bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
         SetLastErrorFromErrno();
         return false;
     }
-    // A socket file left by a program that died would make bind fail. The runtime folder
-    // holds the single-instance lock too, so no live interface program uses this path.
+    // A socket file left by a program that died would make bind fail. Its folder holds the
+    // single-instance lock too, so no live interface program uses this path.
     unlink(path_.c_str());
     if (bind(socket_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         SetLastErrorFromErrno();

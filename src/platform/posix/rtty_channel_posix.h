@@ -13,8 +13,9 @@ namespace zuvo::platform::posix {
 // block (one starting with "/"), so that several interface programs can run side by side
 // under test without sharing one.
 std::string RttyBlockName();
-// The message socket: "Zuvo Box RTTY Message" in the runtime folder. "" (error filled) when
-// the runtime folder cannot be used.
+// The message socket: "Zuvo Box RTTY Message" in the per-user LockDir(), a short fixed path
+// that always fits a socket address (the runtime folder may be too long for one). ""
+// (error filled) when that folder cannot be used.
 std::string RttySocketPath(std::string* error = nullptr);
 
 // The shared block as a POSIX shared-memory object of 4096 bytes, mode 0600. The owner holds
