@@ -74,6 +74,29 @@ TEST_F(HeadlessTest, ClosingItsTerminalClosesItLikeSigterm) {
     EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
 }
 
+TEST_F(HeadlessTest, LinksAKilledRunLeftAreGoneAtTheNextStartEvenWithoutPipes) {
+    std::filesystem::create_directories(dir / "config/Zuvo Box");
+    const std::string ini = dir / "config/Zuvo Box/ZuvoBox.ini";
+    std::ofstream(ini) << "[Zuvo]\nAuto=TRUE\n";
+    {
+        auto killed = Start("killed");
+        ASSERT_TRUE(killed->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+        ASSERT_TRUE(WaitForPath(dir / "zuvobox/WINKEY_DEVICE"));
+        killed->Signal(SIGKILL);
+        ASSERT_EQ(killed->Wait(), -2);
+    }
+    ASSERT_TRUE(std::filesystem::is_symlink(dir / "zuvobox/OTRSP_DEVICE"));
+    ASSERT_TRUE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
+
+    std::ofstream(ini) << "[Zuvo]\nAuto=FALSE\n";  // COM ports, none chosen
+    auto next = Start("next");
+    ASSERT_TRUE(next->WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/OTRSP_DEVICE"));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
+    next->Signal(SIGTERM);
+    EXPECT_EQ(next->Wait(), 0);
+}
+
 TEST_F(HeadlessTest, SecondInstanceIsRefusedWithoutTouchingTheBoxWhateverItsRuntimeFolder) {
     auto first = Start("first");
     ASSERT_TRUE(first->WaitForLine("Connected to Zuvo Box version 1.0-0"));

@@ -1,11 +1,13 @@
 #include "platform/posix/host_port_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -410,6 +412,27 @@ class SerialDevice final : public FdHandleBase {
 };
 
 }  // namespace
+
+void RemoveStalePipeLinks(const std::string& folder) {
+    const std::string dir = folder.empty() ? RuntimeDir() : folder;
+    if (dir.empty()) {
+        return;
+    }
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    // Links only (the lock file and the RTTY socket may share the folder); a half-made
+    // "<name>.new<pid>" link of an interrupted replacement goes too.
+    while (const dirent* entry = readdir(d)) {
+        struct stat st {};
+        if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+            unlinkat(dirfd(d), entry->d_name, 0);
+        }
+    }
+    closedir(d);
+}
 
 std::unique_ptr<IHostPortHandle> PosixHostPortSystem::CreatePipeServer(const std::string& name) {
     std::string folder = folder_;

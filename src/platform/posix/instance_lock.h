@@ -24,6 +24,8 @@ class PosixInstanceLock final : public IInstanceLock {
     // ERROR_ALREADY_EXISTS); kFailed when the folder or file cannot be used (last error set).
     // One name per object: once acquired, later calls answer kAcquired.
     InstanceLockResult Acquire(const std::string& name) override;
+    // The lock is ours: no other instance of either program runs for this user.
+    bool Held() const { return fd_ >= 0; }
 
   private:
     std::string folder_;

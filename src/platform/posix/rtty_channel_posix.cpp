@@ -42,6 +42,24 @@ std::string RttySocketPath(std::string* error) {
     return dir + "/" + kRttyMessageName;
 }
 
+void RemoveStaleRttyObjects() {
+    const std::string socketPath = RttySocketPath();
+    struct stat st {};
+    if (!socketPath.empty() && lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        unlink(socketPath.c_str());
+    }
+    const std::string block = RttyBlockName();
+    const int fd = shm_open(block.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return;
+    }
+    // Nobody holds its lock: the program that made it has ended.
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        shm_unlink(block.c_str());
+    }
+    close(fd);
+}
+
 // ---- shared block ----------------------------------------------------------------------
 
 PosixRttySharedBlock::PosixRttySharedBlock(std::string name) : name_(std::move(name)) {}

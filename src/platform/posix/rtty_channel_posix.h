@@ -18,6 +18,11 @@ std::string RttyBlockName();
 // (error filled) when that folder cannot be used.
 std::string RttySocketPath(std::string* error = nullptr);
 
+// Removes the message socket (RttySocketPath()) and the shared block (RttyBlockName()) that a
+// run of this user which did not end cleanly left behind; a block another user owns or a
+// running program holds is left alone. Call it only while holding the single-instance lock.
+void RemoveStaleRttyObjects();
+
 // The shared block as a POSIX shared-memory object of 4096 bytes, mode 0600. The owner holds
 // an exclusive flock on it for its life, which the kernel drops when the process ends:
 // - a new block, or one nobody holds (its program has ended), is taken and reported as
