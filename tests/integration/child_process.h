@@ -66,7 +66,7 @@ class ChildProcess {
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env, const std::string& stdoutPath,
                  const std::string& stderrPath)
-        : stdoutPath_(stdoutPath) {
+        : program_(program), stdoutPath_(stdoutPath) {
         pid_ = fork();
         if (pid_ == 0) {
             for (const auto& e : env) {
@@ -133,6 +133,34 @@ class ChildProcess {
         }
         return n;
     }
+    // Waits until the program blocks SIGHUP, SIGINT and SIGTERM, which its signal watcher
+    // does first thing: from then on those signals close it, where before they would kill
+    // it. A test that signals a program it has not heard from yet waits for this first.
+    bool WaitForSignalWatcher(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        const unsigned long long wanted =
+            (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        std::error_code ec;
+        const auto program = std::filesystem::canonical(program_, ec);
+        const std::string proc = "/proc/" + std::to_string(pid_);
+        while (std::chrono::steady_clock::now() < end) {
+            // Until exec the child is a copy of this process, with whatever mask it has.
+            if (std::filesystem::read_symlink(proc + "/exe", ec) != program) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            std::ifstream status(proc + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("SigBlk:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) & wanted) == wanted) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
     // The process's peak resident size so far (VmHWM), in KiB; -1 when unknown.
     long PeakMemoryKiB() const {
         std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
@@ -146,6 +174,7 @@ class ChildProcess {
     pid_t Pid() const { return pid_; }
 
   private:
+    std::string program_;
     std::string stdoutPath_;
     pid_t pid_ = -1;
     bool exited_ = false;

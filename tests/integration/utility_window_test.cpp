@@ -40,7 +40,8 @@ TEST_F(UtilityWindowProgramTest, ScreenshotConnectsToTheSimulatedBoxAndEnds) {
 
 TEST_F(UtilityWindowProgramTest, ASignalClosesTheWindowAndWithoutADisplayThereIsNone) {
     ChildProcess utility(UtilityPath(), {"--simulate"}, Env("offscreen"), dir / "out", dir / "err");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Not sooner: a signal before the program has taken it over would simply kill it.
+    ASSERT_TRUE(utility.WaitForSignalWatcher());
     utility.Signal(SIGTERM);
     const int status = utility.Wait(std::chrono::seconds(20));
     if (BuiltWithoutWindow(status)) {
