@@ -40,6 +40,7 @@ constexpr auto kCloseDeadline = std::chrono::seconds(10);
 struct Options {
     int rounds = 500;
     size_t floodBytes = 5u << 20;
+    std::string program = std::string(ZUVO_BIN_DIR) + "/ZuvoBox";  // another build to compare
 };
 
 struct RunResult {
@@ -53,8 +54,7 @@ struct RunResult {
 
 class Program {
   public:
-    Program(const std::string& folder, const std::string& name) {
-        const std::string binary = std::string(ZUVO_BIN_DIR) + "/ZuvoBox";
+    Program(const std::string& binary, const std::string& folder, const std::string& name) {
         pid_ = fork();
         if (pid_ == 0) {
             setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
@@ -160,7 +160,7 @@ void KeyerRounds(int keyer, int rounds, RunResult& r) {
 
 RunResult Run(const std::string& folder, const std::string& name, const Options& o, bool flood) {
     RunResult r;
-    Program program(folder, name);
+    Program program(o.program, folder, name);
     const int keyer = OpenClient(folder + "/zuvobox/WINKEY_DEVICE");
     const int switching = OpenClient(folder + "/zuvobox/OTRSP_DEVICE");
     if (keyer < 0 || switching < 0) {
@@ -235,6 +235,8 @@ int main(int argc, char** argv) {
             o.rounds = std::atoi(argv[i + 1]);
         } else if (a == "--flood-mib") {
             o.floodBytes = static_cast<size_t>(std::atof(argv[i + 1]) * (1u << 20));
+        } else if (a == "--program") {
+            o.program = argv[i + 1];
         }
     }
     // Each host open and close writes a setting, and a settings write waits for the disk;

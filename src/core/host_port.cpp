@@ -16,9 +16,9 @@ constexpr int kComErrorPauseMs = 100;
 constexpr size_t kPipeReadSize = 4096;
 // A read thread stops reading while this many of its messages wait for the main thread;
 // the client's bytes then wait in the pty or serial buffer, which holds the client back.
-// Small enough that the other port's bytes queued behind them are handled within a
-// millisecond or two.
-constexpr size_t kMaxWaitingMessages = 1024;
+// Small enough that the other port's bytes queued behind them are handled within about half
+// a millisecond; a logger's bursts are far smaller, so it never holds a real one back.
+constexpr size_t kMaxWaitingMessages = 256;
 
 struct PortTexts {
     const char* pipeName;
