@@ -241,8 +241,10 @@ int main(int argc, char** argv) {
     }
     // Each host open and close writes a setting, and a settings write waits for the disk;
     // on a memory file system that wait is not what gets measured.
-    std::string pattern = std::filesystem::is_directory("/dev/shm") ? "/dev/shm/zuvo-bench-XXXXXX"
-                                                                    : "/tmp/zuvo-bench-XXXXXX";
+    std::string pattern =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        "zuvo-bench-XXXXXX";
     const std::string folder = mkdtemp(pattern.data());
     std::ofstream(folder + "/ZuvoBox.ini") << "[Zuvo]\nAuto=TRUE\n[Keyer]\nUsePort=TRUE\n";
 
