@@ -69,6 +69,9 @@ class ChildProcess {
         : program_(program), stdoutPath_(stdoutPath) {
         pid_ = fork();
         if (pid_ == 0) {
+            // Started as a shell starts it: this test process ignores SIGPIPE, which exec
+            // would hand on.
+            signal(SIGPIPE, SIG_DFL);
             for (const auto& e : env) {
                 putenv(const_cast<char*>(e.c_str()));
             }

@@ -1,5 +1,9 @@
 // The headless interface program against the simulated box, as separate processes.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -95,6 +99,35 @@ TEST_F(HeadlessTest, LinksAKilledRunLeftAreGoneAtTheNextStartEvenWithoutPipes) {
     EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
     next->Signal(SIGTERM);
     EXPECT_EQ(next->Wait(), 0);
+}
+
+TEST_F(HeadlessTest, OutputNobodyReadsAnyMoreDoesNotEndIt) {
+    // As `ZuvoBox --headless | grep ...` once grep has ended.
+    const std::string fifo = dir / "out.fifo";
+    const std::string control = dir / "sim-control";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ChildProcess zuvo(ZuvoBoxPath(), {"--headless", "--simulate", "--sim-control", control},
+                      PrivateEnv(dir), fifo, dir / "err");
+    std::string out;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (out.find("Connected to Zuvo Box") == std::string::npos &&
+           std::chrono::steady_clock::now() < end) {
+        char buf[256];
+        const ssize_t n = read(reader, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, static_cast<size_t>(n));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ASSERT_NE(out.find("Connected to Zuvo Box"), std::string::npos) << out;
+    close(reader);
+    { std::ofstream(control) << "unplug\n"; }  // a line for nobody
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    zuvo.Signal(SIGTERM);
+    EXPECT_EQ(zuvo.Wait(), 0);
 }
 
 TEST_F(HeadlessTest, SecondInstanceIsRefusedWithoutTouchingTheBoxWhateverItsRuntimeFolder) {

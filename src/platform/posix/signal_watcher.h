@@ -8,7 +8,8 @@ namespace zuvo::platform::posix {
 
 // Turns SIGINT, SIGTERM and SIGHUP into the window's close command (kMsgClose posted to the
 // main thread), so a headless run closes exactly as the window's close box would, also when
-// its terminal is closed.
+// its terminal is closed. SIGPIPE is ignored: output nobody reads any more fails quietly
+// instead of ending the program.
 //
 // Construct it in main() before any other thread starts: it blocks the signals in the
 // calling thread, and threads started later inherit the mask, so only its own thread
