@@ -112,8 +112,8 @@ class ChildProcess {
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-        if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(),
-                        envp.data()) != 0) {
+        if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) !=
+            0) {
             pid_ = -1;
         }
         posix_spawnattr_destroy(&attributes);
