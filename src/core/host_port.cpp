@@ -76,9 +76,14 @@ const char* HostPort::PipeName() const {
     return Texts(kind_).pipeName;
 }
 
-std::string HostPort::ComDevicePath(const SettingsStore& settings, int number) {
+std::string HostPortSystemSlot::ComDeviceName(int number) const {
+    return system_ != nullptr ? system_->ComDeviceName(number) : "COM" + std::to_string(number);
+}
+
+std::string HostPort::ComDevicePath(const SettingsStore& settings,
+                                    const platform::IHostPortSystem& system, int number) {
     const std::string key = "COM" + std::to_string(number);
-    const std::string fallback = "/dev/ttyS" + std::to_string(number - 1);
+    const std::string fallback = system.ComDeviceName(number);
     char buf[512];
     settings.ReadString("Ports", key.c_str(), fallback.c_str(), buf, sizeof buf);
     return buf;
@@ -109,7 +114,7 @@ void HostPort::OpenHostPort() {
             window_.UncheckPortBox(kind_);
             return;
         }
-        handle_ = system_.OpenSerialDevice(ComDevicePath(settings_, index + 1));
+        handle_ = system_.OpenSerialDevice(ComDevicePath(settings_, system_, index + 1));
         if (!handle_) {
             log_.LogLastError(texts.comFailure);
             window_.UncheckPortBox(kind_);

@@ -50,6 +50,7 @@ class HostPortSystemSlot final : public platform::IHostPortSystem {
     void Set(platform::IHostPortSystem* system) { system_ = system; }
     std::unique_ptr<platform::IHostPortHandle> CreatePipeServer(const std::string& name) override;
     std::unique_ptr<platform::IHostPortHandle> OpenSerialDevice(const std::string& path) override;
+    std::string ComDeviceName(int number) const override;
 
   private:
     platform::IHostPortSystem* system_ = nullptr;
@@ -77,8 +78,10 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     bool IsRunning() const { return running_.load(); }
     bool ClientConnected() const { return clientConnected_.load(); }
 
-    // The device path of "COMn": settings section "Ports", key "COMn", else /dev/ttyS{n-1}.
-    static std::string ComDevicePath(const SettingsStore& settings, int number);
+    // The device path of "COMn": settings section "Ports", key "COMn", else the system's
+    // own name for it.
+    static std::string ComDevicePath(const SettingsStore& settings,
+                                     const platform::IHostPortSystem& system, int number);
     // The pipe's name in the runtime folder.
     const char* PipeName() const;
 

@@ -174,8 +174,8 @@ TEST_F(HostPortTest, OpenFailures) {
 
 TEST_F(HostPortTest, ComPathsComeFromThePortsSection) {
     profile.values["Ports/COM3"] = "/dev/ttyUSB0";
-    EXPECT_EQ(HostPort::ComDevicePath(settings, 3), "/dev/ttyUSB0");
-    EXPECT_EQ(HostPort::ComDevicePath(settings, 5), "/dev/ttyS4");
+    EXPECT_EQ(HostPort::ComDevicePath(settings, system, 3), "/dev/ttyUSB0");
+    EXPECT_EQ(HostPort::ComDevicePath(settings, system, 5), "/dev/ttyS4");
     window.pipes = false;
     window.zuvoIndex = 2;
     auto port = Make(HostPortKind::kSwitching);
