@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "platform/errors.h"
@@ -31,7 +32,7 @@ TEST(EventLog, QuotedLinesDropTrailingCarriageReturnsAndTooShortTexts) {
     log.LogQuoted("* SE response", "");
     log.LogQuoted("* SE response", "AB");
     log.LogQuoted("* SE response", std::string("AB\rC\r\r", 6));
-    log.LogQuoted("* KE buffer", std::string(100, 'x'));  // cut at 64 characters
+    log.LogQuoted("* KE buffer", std::string(100, 'x'));     // cut at 64 characters
     log.LogQuoted("* KE buffer", std::string("AB\0CD", 5));  // up to the first NUL
     ASSERT_EQ(log.Lines().size(), 5u);
     EXPECT_EQ(log.Lines()[0], "* SE response 'RX1S'");
@@ -58,7 +59,9 @@ TEST(EventLog, LastErrorWritesTwoLinesOrOneForTheUtility) {
 }
 
 TEST(EventLog, FileHoldsEveryLineInOrderAndIsEmptiedAtTheNextStart) {
-    const auto dir = std::filesystem::temp_directory_path() / "zuvo-event-log-test";
+    // A folder of this run: other runs of the suite may share the temporary folder.
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("zuvo-event-log-test-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "ZuvoBox.txt").string();
     {
@@ -79,10 +82,12 @@ TEST(EventLog, FileHoldsEveryLineInOrderAndIsEmptiedAtTheNextStart) {
         log.OpenLogFile(true, path);
         log.LogMessage("second run");
     }
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "second run\n");
+    {
+        std::ifstream in(path);  // closed before the folder goes: Windows keeps open files
+        std::stringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(text.str(), "second run\n");
+    }
     std::filesystem::remove_all(dir);
 }
 
@@ -91,8 +96,7 @@ TEST(EventLog, UnopenableFileKeepsLoggingToTheListOnly) {
     log.OpenLogFile(true, "/nonexistent-folder/zuvo/ZuvoBox.txt");
     EXPECT_FALSE(log.LoggingToFile());
     log.LogMessage("still here");
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::string>{"Could not open log file", "still here"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Could not open log file", "still here"}));
     EventLog off;
     off.OpenLogFile(false, "/nonexistent-folder/x.txt");
     EXPECT_TRUE(off.Lines().empty());
