@@ -13,7 +13,7 @@ include(GoogleTest)
 
 # The logic suite, as on Linux, without the tests of the Linux platform layer.
 file(GLOB_RECURSE unit_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|platform)/")
+list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|wine|platform)/")
 list(APPEND unit_src ${CMAKE_CURRENT_SOURCE_DIR}/platform/ini_document_test.cpp)
 add_executable(zuvo_tests ${unit_src})
 target_include_directories(zuvo_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
@@ -22,3 +22,30 @@ target_link_libraries(zuvo_tests PRIVATE zuvo_logic zuvo_sim zuvo_platform_fake 
 gtest_discover_tests(zuvo_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      PROPERTIES LABELS unit)
 
+# The Win32 platform layer against real system objects, and the programs end to end, each
+# peer in a process of its own.
+file(GLOB win32_test_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*.cpp)
+add_executable(zuvo_win32_tests ${win32_test_src})
+target_include_directories(zuvo_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(zuvo_win32_tests PRIVATE zuvo_logic zuvo_platform_win32 gtest)
+add_dependencies(zuvo_win32_tests ZuvoBox ZuvoBoxUtility zuvobox-rtty)
+gtest_discover_tests(zuvo_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                     PROPERTIES LABELS win32 TIMEOUT 120)
+
+# The COM ports, played from Linux: a pty is a Linux object, so this test is a Linux program,
+# built with the host's compiler and GoogleTest, that runs ZuvoBox.exe under Wine.
+find_program(ZUVO_HOST_CXX NAMES c++ g++ clang++)
+if(ZUVO_HOST_CXX)
+  set(com_port_test ${CMAKE_CURRENT_BINARY_DIR}/wine_com_port_test)
+  add_custom_command(
+    OUTPUT ${com_port_test}
+    COMMAND ${ZUVO_HOST_CXX} -std=c++20 -O1 -Wall -Wextra -Werror -o ${com_port_test}
+            ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_port_test.cpp -lgtest -pthread
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_port_test.cpp
+    VERBATIM)
+  add_custom_target(host_wine_com_port_test ALL DEPENDS ${com_port_test})
+  add_test(NAME WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
+           COMMAND ${com_port_test} $<TARGET_FILE:ZuvoBox> $<TARGET_FILE:zuvo_win32_tests>)
+  set_tests_properties(WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
+                       PROPERTIES LABELS win32 TIMEOUT 120)
+endif()

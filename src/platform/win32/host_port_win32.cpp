@@ -222,13 +222,107 @@ class ComPort final : public OverlappedPort {
     PortStatus WaitForClient() override { return PortStatus::kReady; }
 
     PortReadResult Read(uint8_t* buf, size_t size) override {
+        if (size == 0) {
+            return {PortStatus::kReady, 0};
+        }
+        if (waitingByte_ < 0) {
+            return ReadSome(buf, size);
+        }
+        // The byte a wait for input took comes first, then whatever else is queued.
+        buf[0] = static_cast<uint8_t>(waitingByte_);
+        waitingByte_ = -1;
+        size_t queued = 0;
+        if (size > 1 && QueuedOnDevice(queued) && queued > 0) {
+            const PortReadResult more = ReadSome(buf + 1, std::min(queued, size - 1));
+            if (more.status == PortStatus::kReady) {
+                return {PortStatus::kReady, 1 + more.length};
+            }
+        }
+        return {PortStatus::kReady, 1};
+    }
+
+    PortStatus WaitCommEvent(uint32_t& mask) override {
+        if (!maskSet_) {
+            if (!::SetCommMask(handle_, kCommEvents)) {
+                return PortStatus::kError;
+            }
+            maskSet_ = true;
+        }
+        if (!modemEvents_) {
+            return WaitForInput(mask);
+        }
+        for (;;) {
+            if (Stopped()) {
+                return PortStatus::kWoken;
+            }
+            DWORD events = 0;
+            DWORD unused = 0;
+            DWORD error = ERROR_SUCCESS;
+            OVERLAPPED overlapped = Fresh();
+            const PortStatus st =
+                Finish(overlapped, ::WaitCommEvent(handle_, &events, &overlapped), unused, error);
+            if (st != PortStatus::kReady) {
+                return st;
+            }
+            if (error == ERROR_NOT_SUPPORTED) {
+                // No modem lines on this device (a pty under Wine, some virtual ports):
+                // received characters are all there is to wait for.
+                modemEvents_ = false;
+                ::SetCommMask(handle_, EV_RXCHAR);
+                return WaitForInput(mask);
+            }
+            if (error == ERROR_OPERATION_ABORTED) {
+                continue;  // ended by the driver, not by Wake (that is checked above)
+            }
+            if (error != ERROR_SUCCESS) {
+                ::SetLastError(error);
+                return PortStatus::kError;
+            }
+            events &= kCommEvents;
+            if (events != 0) {
+                mask = events;
+                return PortStatus::kReady;
+            }
+        }
+    }
+
+    bool InputQueueCount(size_t& count) override {
+        if (!QueuedOnDevice(count)) {
+            return false;
+        }
+        count += waitingByte_ >= 0 ? 1 : 0;
+        return true;
+    }
+
+    bool GetModemStatus(uint32_t& status) override {
+        DWORD lines = 0;
+        if (!::GetCommModemStatus(handle_, &lines)) {
+            return false;
+        }
+        status = lines;
+        return true;
+    }
+
+  private:
+    bool QueuedOnDevice(size_t& count) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(handle_, &errors, &status)) {
+            return false;
+        }
+        count = status.cbInQue;
+        return true;
+    }
+
+    // What the input queue holds, at most `size` bytes, else one byte, which waits for it.
+    PortReadResult ReadSome(uint8_t* buf, size_t size) {
         for (;;) {
             if (Stopped()) {
                 return {PortStatus::kWoken, 0};
             }
             DWORD want = 1;
             size_t queued = 0;
-            if (InputQueueCount(queued) && queued > 0) {
+            if (QueuedOnDevice(queued) && queued > 0) {
                 want = static_cast<DWORD>(std::min<size_t>({queued, size, MAXDWORD}));
             }
             OVERLAPPED overlapped = Fresh();
@@ -252,71 +346,24 @@ class ComPort final : public OverlappedPort {
         }
     }
 
-    PortStatus WaitCommEvent(uint32_t& mask) override {
-        if (!maskSet_) {
-            if (!::SetCommMask(handle_, kCommEvents)) {
-                return PortStatus::kError;
+    // Waits for received bytes by reading the first of them, kept for the next Read: a
+    // pending read blocks, where a comm-event wait for characters alone may poll.
+    PortStatus WaitForInput(uint32_t& mask) {
+        if (waitingByte_ < 0) {
+            uint8_t byte = 0;
+            const PortReadResult r = ReadSome(&byte, 1);
+            if (r.status != PortStatus::kReady) {
+                return r.status;
             }
-            maskSet_ = true;
+            waitingByte_ = byte;
         }
-        for (;;) {
-            if (Stopped()) {
-                return PortStatus::kWoken;
-            }
-            DWORD events = 0;
-            DWORD unused = 0;
-            DWORD error = ERROR_SUCCESS;
-            OVERLAPPED overlapped = Fresh();
-            const PortStatus st =
-                Finish(overlapped, ::WaitCommEvent(handle_, &events, &overlapped), unused, error);
-            if (st != PortStatus::kReady) {
-                return st;
-            }
-            if (error == ERROR_NOT_SUPPORTED && modemEvents_) {
-                // No modem lines on this device: received characters are all there is.
-                modemEvents_ = false;
-                if (!::SetCommMask(handle_, EV_RXCHAR)) {
-                    return PortStatus::kError;
-                }
-                continue;
-            }
-            if (error == ERROR_OPERATION_ABORTED) {
-                continue;  // ended by the driver, not by Wake (that is checked above)
-            }
-            if (error != ERROR_SUCCESS) {
-                ::SetLastError(error);
-                return PortStatus::kError;
-            }
-            events &= kCommEvents;
-            if (events != 0) {
-                mask = events;
-                return PortStatus::kReady;
-            }
-        }
+        mask = EV_RXCHAR;
+        return PortStatus::kReady;
     }
 
-    bool InputQueueCount(size_t& count) override {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!::ClearCommError(handle_, &errors, &status)) {
-            return false;
-        }
-        count = status.cbInQue;
-        return true;
-    }
-
-    bool GetModemStatus(uint32_t& status) override {
-        DWORD lines = 0;
-        if (!::GetCommModemStatus(handle_, &lines)) {
-            return false;
-        }
-        status = lines;
-        return true;
-    }
-
-  private:
-    bool maskSet_ = false;     // read thread only
-    bool modemEvents_ = true;  // read thread only
+    bool maskSet_ = false;     // read thread only, as are the next two
+    bool modemEvents_ = true;  // the device reports CTS and DSR changes
+    int waitingByte_ = -1;     // a byte WaitForInput read, not handed out yet
 };
 
 }  // namespace
