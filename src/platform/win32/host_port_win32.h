@@ -40,12 +40,14 @@ namespace zuvo::platform::win32 {
 //     byte, which waits for it to arrive. A read that ends with no byte (a device that has
 //     gone away can look idle) pauses 20 ms before the next, instead of spinning.
 //   WaitCommEvent: SetCommMask(EV_RXCHAR | EV_CTS | EV_DSR) on the first call, then
-//     overlapped WaitCommEvent until a wanted event is reported. A device without modem
-//     lines (ERROR_NOT_SUPPORTED for the CTS and DSR events) is watched for received
-//     characters alone. An empty mask, or a wait the driver ended on its own
-//     (ERROR_OPERATION_ABORTED without a stop), is waited on again.
-//   InputQueueCount: ClearCommError's input queue count. GetModemStatus:
-//     GetCommModemStatus (MS_CTS_ON ... are the kModem* values).
+//     overlapped WaitCommEvent until a wanted event is reported; an empty mask, or a wait
+//     the driver ended on its own (ERROR_OPERATION_ABORTED without a stop), is waited on
+//     again. A device without modem lines (ERROR_NOT_SUPPORTED for the CTS and DSR events:
+//     a pty under Wine, some virtual ports) has only received characters to wait for, and
+//     waits for them with a pending one-byte read, whose byte the next Read hands out
+//     first: a comm-event wait for characters alone polls under Wine.
+//   InputQueueCount: ClearCommError's input queue count (plus a byte such a wait holds).
+//   GetModemStatus: GetCommModemStatus (MS_CTS_ON ... are the kModem* values).
 class Win32HostPortSystem final : public IHostPortSystem {
   public:
     std::unique_ptr<IHostPortHandle> CreatePipeServer(const std::string& name) override;
