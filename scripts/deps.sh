@@ -9,6 +9,7 @@ packages=(
   libudev-dev libgtest-dev libgmock-dev
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools
+  g++-mingw-w64-x86-64-posix wine64 wine googletest
 )
 
 missing=()
