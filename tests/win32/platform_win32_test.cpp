@@ -1,6 +1,6 @@
 // The Win32 platform layer against the real system objects under Wine: error texts, the
-// private-profile calls, device broadcasts reaching the link, and the pipe server with a
-// client in another process (this test program, started with --pipe-peer).
+// private-profile calls, Ctrl+C, device broadcasts reaching the link, and the pipe server
+// with a client in another process (this test program, started with --pipe-peer).
 
 #include <windows.h>
 
@@ -15,6 +15,7 @@
 #include "fakes/fakes.h"
 #include "link/box_link.h"
 #include "platform/errors.h"
+#include "platform/win32/console_win32.h"
 #include "platform/win32/hid_win32.h"
 #include "platform/win32/host_port_win32.h"
 #include "platform/win32/ini_profile_win32.h"
@@ -109,6 +110,22 @@ TEST(Win32Profile, OddValuesReadBackAsWrittenAndNeverAddLines) {
     EXPECT_EQ(read("Keyer", "Bad"), "(default)");
     EXPECT_EQ(ReadFile(path).find("[Box]"), std::string::npos);
     EXPECT_EQ(ReadFile(path).find("Bad"), std::string::npos);
+}
+
+TEST(Win32Console, CtrlCInTheConsoleBecomesTheCloseCommand) {
+    // A console of this test's own, so the event reaches no other process.
+    ::FreeConsole();
+    ASSERT_TRUE(::AllocConsole()) << ::GetLastError();
+    ::SetConsoleCtrlHandler(nullptr, FALSE);  // Ctrl+C may come in switched off
+    platform::MessageQueue queue;
+    {
+        platform::win32::ConsoleCloseHandler handler(queue);
+        ASSERT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+        platform::Message message;
+        ASSERT_TRUE(queue.Wait(message, std::chrono::seconds(5)));
+        EXPECT_EQ(message.id, platform::kMsgClose);
+    }
+    ::FreeConsole();
 }
 
 class NoLinkEvents final : public ILinkEvents {
