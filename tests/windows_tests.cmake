@@ -37,17 +37,20 @@ gtest_discover_tests(zuvo_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 
 # The COM ports, played from Linux: a pty is a Linux object, so this test is a Linux program,
 # built with the host's compiler and GoogleTest, that runs ZuvoBox.exe under Wine.
 find_program(ZUVO_HOST_CXX NAMES c++ g++ clang++)
-if(ZUVO_HOST_CXX)
+if(ZUVO_HOST_CXX AND ZUVO_WINE)
   set(com_port_test ${CMAKE_CURRENT_BINARY_DIR}/wine_com_port_test)
   add_custom_command(
     OUTPUT ${com_port_test}
-    COMMAND ${ZUVO_HOST_CXX} -std=c++20 -O1 -Wall -Wextra -Werror -o ${com_port_test}
+    COMMAND ${ZUVO_HOST_CXX} -std=c++20 -O1 -Wall -Wextra -Werror -I${CMAKE_CURRENT_SOURCE_DIR}
+            -DZUVO_BIN_DIR="${CMAKE_BINARY_DIR}/src/app" -o ${com_port_test}
             ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_port_test.cpp -lgtest -pthread
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_port_test.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/integration/child_process.h
     VERBATIM)
   add_custom_target(host_wine_com_port_test ALL DEPENDS ${com_port_test})
   add_test(NAME WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
-           COMMAND ${com_port_test} $<TARGET_FILE:ZuvoBox> $<TARGET_FILE:zuvo_win32_tests>)
+           COMMAND ${com_port_test} ${ZUVO_WINE} $<TARGET_FILE:ZuvoBox>
+                   $<TARGET_FILE:zuvo_win32_tests>)
   set_tests_properties(WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
                        PROPERTIES LABELS win32 TIMEOUT 120)
 endif()
