@@ -296,11 +296,13 @@ TEST_F(WindowsProgramsTest, UtilityUpdatesTheSimulatedBoxFromTheCommandLine) {
         << HexData(0x2000, FirmwareBytes(0x1000, 0x31, 7, 2)) + EndRecord();
     auto utility =
         Run("ZuvoBoxUtility.exe", "update", {"--simulate", "--update", dir / "firmware.hex"});
-    ASSERT_EQ(utility->Wait(std::chrono::seconds(60)), 0) << ReadFile(dir / "update.err");
+    const int code = utility->Wait(std::chrono::seconds(60));
+    const std::string log = ReadFile(dir / "update.out") + ReadFile(dir / "update.err");
+    ASSERT_EQ(code, 0) << log;
     const auto out = utility->Output();
-    EXPECT_NE(std::find(out.begin(), out.end(), "Verify succeeded"), out.end());
-    EXPECT_EQ(out.back(), "Disconnected");
-    EXPECT_NE(std::find(out.begin(), out.end(), "Zuvo Box version 3.1-7(2)"), out.end());
+    EXPECT_NE(std::find(out.begin(), out.end(), "Verify succeeded"), out.end()) << log;
+    EXPECT_EQ(out.back(), "Disconnected") << log;
+    EXPECT_NE(std::find(out.begin(), out.end(), "Zuvo Box version 3.1-7(2)"), out.end()) << log;
 }
 
 }  // namespace
