@@ -127,6 +127,8 @@ void HostPort::OpenHostPort() {
     ++generation_;
     running_.store(true);
     clientConnected_.store(false);
+    errorsPosted_.store(0);
+    errorsHandled_ = 0;
     platform::IHostPortHandle* port = handle_.get();
     if (pipe) {
         thread_ = std::thread(&HostPort::PipeThread, this, port);
@@ -174,6 +176,7 @@ void HostPort::PostBytes(const uint8_t* data, size_t length) {
 }
 
 void HostPort::PostError(uint32_t code) {
+    errorsPosted_.fetch_add(1);  // before the post: the main thread must not be ahead
     platform::Message m;
     m.id = kind_ == HostPortKind::kKeyer ? platform::kMsgKeyerPortByte
                                          : platform::kMsgSwitchingPortByte;
@@ -295,11 +298,26 @@ void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
     }
 }
 
+// --- main thread ---------------------------------------------------------------------------
+
+void HostPort::OnPortMessage(const platform::Message& message) {
+    const uint32_t id = kind_ == HostPortKind::kKeyer ? platform::kMsgKeyerPortByte
+                                                      : platform::kMsgSwitchingPortByte;
+    if (message.id == id && message.source == generation_ && message.wParam != 0 &&
+        message.lParam == 0xFFFF) {
+        ++errorsHandled_;
+    }
+}
+
+bool HostPort::PipeClientReachable() const {
+    return clientConnected_.load() && errorsPosted_.load() == errorsHandled_;
+}
+
 // --- writes (main thread) ------------------------------------------------------------------
 
 void HostPort::WriteKeyerByte(uint8_t byte) {
     const PortTexts& texts = Texts(kind_);
-    if (window_.PipeMode() && !clientConnected_.load()) {
+    if (window_.PipeMode() && !PipeClientReachable()) {
         if (Verbose()) {
             log_.LogByte(texts.unsent, byte);
         }
@@ -323,7 +341,7 @@ void HostPort::WriteSwitchingText(std::string_view text) {
     // The reply is a zero-terminated text: nothing after a NUL goes out.
     text = text.substr(0, std::min(text.size(), text.find('\0')));
     const bool pipe = window_.PipeMode();
-    if (pipe && !clientConnected_.load()) {
+    if (pipe && !PipeClientReachable()) {
         if (Verbose()) {
             log_.LogQuoted(texts.unsent, text);
         }

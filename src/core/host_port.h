@@ -78,6 +78,12 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     bool IsRunning() const { return running_.load(); }
     bool ClientConnected() const { return clientConnected_.load(); }
 
+    // Main thread: a message this port's read thread posted is being handled (before the
+    // interpreter sees it). A pipe client's replies go out only once every error the read
+    // thread has posted has been handled: until then the bytes being answered may come from
+    // a logger that has gone, and the answer must not reach the one connected since.
+    void OnPortMessage(const platform::Message& message);
+
     // The device path of "COMn": settings section "Ports", key "COMn", else the system's
     // own name for it.
     static std::string ComDevicePath(const SettingsStore& settings,
@@ -101,6 +107,8 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     void PostBytes(const uint8_t* data, size_t length);
     void PostError(uint32_t code);
     void PostModemStatus(uint32_t mask);
+    // A pipe client is connected, and it is the one whose bytes the main thread handles.
+    bool PipeClientReachable() const;
     // Sleeps up to ms unless the port is being closed; false when it is.
     bool PauseUnlessClosing(int ms);
     bool Verbose() const;
@@ -118,7 +126,9 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> clientConnected_{false};
-    uint32_t generation_ = 0;  // Message::source of this open's posts
+    std::atomic<uint32_t> errorsPosted_{0};  // by the read thread of this open
+    uint32_t errorsHandled_ = 0;             // main thread
+    uint32_t generation_ = 0;                // Message::source of this open's posts
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;
 };

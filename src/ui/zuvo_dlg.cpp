@@ -83,9 +83,11 @@ void CZuvoDlg::Dispatch(const platform::Message& message) {
             link_.OnDeviceChange(message.wParam, message.text);
             break;
         case platform::kMsgKeyerPortByte:
+            keyerPort_.OnPortMessage(message);
             keyer_.OnKeyerByte(message.wParam, message.lParam);
             break;
         case platform::kMsgSwitchingPortByte:
+            switchingPort_.OnPortMessage(message);
             otrsp_.OnSwitchingPortByte(message.wParam, message.lParam);
             break;
         case platform::kMsgModemStatus:
