@@ -112,7 +112,7 @@ class WindowsProgramsTest : public ::testing::Test {
                                  const std::vector<std::string>& args) {
         auto process = std::make_unique<Process>(ProgramPath(program), args, Env(),
                                                  dir / (name + ".out"), dir / (name + ".err"));
-        EXPECT_TRUE(process->Started()) << program;
+        EXPECT_TRUE(process->Started()) << program << ": error " << process->StartError();
         return process;
     }
     std::unique_ptr<Process> StartZuvoBox(const std::string& name = "zuvo") {

@@ -108,6 +108,8 @@ class Process {
             process_ = info.hProcess;
             id_ = info.dwProcessId;
             ::CloseHandle(info.hThread);
+        } else {
+            startError_ = ::GetLastError();
         }
         ::CloseHandle(out);
         ::CloseHandle(err);
@@ -125,6 +127,7 @@ class Process {
     Process& operator=(const Process&) = delete;
 
     bool Started() const { return process_ != nullptr; }
+    DWORD StartError() const { return startError_; }
     DWORD Id() const { return id_; }
 
     // The exit code, or -1 when it has not ended in time.
@@ -204,6 +207,7 @@ class Process {
     std::string stdoutPath_;
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
+    DWORD startError_ = 0;
 };
 
 // Asks the interface program with the given object suffix to close, as another program
