@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -43,10 +44,12 @@ inline std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
-// A suffix for the named objects of one test: tests run side by side in one Wine prefix.
+// A suffix for the named objects of one test: tests run side by side in one Wine prefix,
+// which hands out process ids again as soon as a process has ended.
 inline std::string UniqueSuffix() {
+    static const unsigned run = std::random_device{}();
     static std::atomic<int> counter{0};
-    return "-test" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++);
+    return "-test" + std::to_string(run) + "-" + std::to_string(counter++);
 }
 
 // A fresh folder under the temporary folder, removed with everything in it.
