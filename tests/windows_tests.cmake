@@ -13,7 +13,7 @@ include(GoogleTest)
 
 # The logic suite, as on Linux, without the tests of the Linux platform layer.
 file(GLOB_RECURSE unit_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|wine|platform)/")
+list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|wine|umockdev|platform)/")
 list(APPEND unit_src ${CMAKE_CURRENT_SOURCE_DIR}/platform/ini_document_test.cpp)
 add_executable(zuvo_tests ${unit_src})
 target_include_directories(zuvo_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
