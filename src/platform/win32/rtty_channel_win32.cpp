@@ -67,9 +67,13 @@ bool Win32RttyMessageReceiver::Register(IMessagePoster& poster) {
     if (message_ != 0) {
         return false;
     }
-    const UINT message = ::RegisterWindowMessageA(kRttyMessageName);
-    if (message == 0 || window_.Handle() == nullptr) {
+    if (window_.Handle() == nullptr) {
+        ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
+    }
+    const UINT message = ::RegisterWindowMessageA(kRttyMessageName);
+    if (message == 0) {
+        return false;  // the system's last error says why
     }
     message_ = message;
     window_.SetHandler(message, [&poster](WPARAM wParam, LPARAM lParam) -> LRESULT {
