@@ -18,6 +18,7 @@
 #include "gui/queue_waker.h"
 #include "gui/widget_binder.h"
 #include "ui/main_ids.h"
+#include "ui/status_look.h"
 #include "ui_main_dialog.h"
 
 namespace zuvo::gui {
@@ -35,17 +36,53 @@ void SetLook(QWidget* widget, const char* name, const QString& value) {
     widget->style()->polish(widget);
 }
 
-QString RadioLook(const QString& text) {
-    if (text.contains(QLatin1String("Inhibit"))) {
-        return QStringLiteral("inhibit");
+QString CssColour(Rgb c) {
+    return QStringLiteral("#%1%2%3")
+        .arg(c.r, 2, 16, QLatin1Char('0'))
+        .arg(c.g, 2, 16, QLatin1Char('0'))
+        .arg(c.b, 2, 16, QLatin1Char('0'));
+}
+
+// The status texts' size and the colours of their looks, shared with every front end.
+QString StatusStyleSheet() {
+    QString sheet;
+    for (int id : {ids::kRxText, ids::kTxText, ids::kStereoText, ids::kPttText, ids::kSpeedText,
+                   ids::kAntennas1Text, ids::kAntennas2Text, ids::kTuneText}) {
+        sheet += QStringLiteral("QLabel#c%1 { font-size: %2pt; }\n").arg(id).arg(kStatusTextPoints);
     }
-    if (text.startsWith(QLatin1String("TX1")) || text.startsWith(QLatin1String("RX1"))) {
-        return QStringLiteral("1");
+    const struct {
+        const char* selector;
+        StatusLook look;
+    } rules[] = {{"QLabel[radio=\"1\"]", StatusLook::kRadio1},
+                 {"QLabel[radio=\"2\"]", StatusLook::kRadio2},
+                 {"QLabel[radio=\"inhibit\"]", StatusLook::kInhibit},
+                 {"QLabel#c1064[on=\"true\"]", StatusLook::kPttOn},
+                 {"QLabel#c1063[on=\"true\"]", StatusLook::kTuneOn}};
+    for (const auto& rule : rules) {
+        const StatusColours colours = ColoursOf(rule.look);
+        sheet += QStringLiteral("%1 { background: %2; color: %3; }\n")
+                     .arg(QLatin1String(rule.selector), CssColour(colours.background),
+                          CssColour(colours.text));
     }
-    if (text.startsWith(QLatin1String("TX2")) || text.startsWith(QLatin1String("RX2"))) {
-        return QStringLiteral("2");
+    return sheet;
+}
+
+QString RadioLook(int id, const QString& text) {
+    switch (StatusLookOf(id, text.toStdString())) {
+        case StatusLook::kRadio1:
+            return QStringLiteral("1");
+        case StatusLook::kRadio2:
+            return QStringLiteral("2");
+        case StatusLook::kInhibit:
+            return QStringLiteral("inhibit");
+        default:
+            return {};
     }
-    return {};
+}
+
+QString OnLook(int id, const QString& text) {
+    return StatusLookOf(id, text.toStdString()) == StatusLook::kPlain ? QStringLiteral("false")
+                                                                      : QStringLiteral("true");
 }
 
 }  // namespace
@@ -76,6 +113,7 @@ QIcon ZuvoIcon() {
 MainDialog::MainDialog(CZuvoDlg& dlg, platform::MessageQueue& queue, QWidget* parent)
     : QWidget(parent), dlg_(dlg), queue_(queue), ui_(std::make_unique<Ui::MainDialog>()) {
     ui_->setupUi(this);
+    setStyleSheet(styleSheet() + QLatin1Char('\n') + StatusStyleSheet());
     setWindowIcon(ZuvoIcon());
 
     logModel_ = new EventLogModel(this);
@@ -131,10 +169,10 @@ void MainDialog::DrainQueue() {
 }
 
 void MainDialog::UpdateStatusLook() {
-    SetLook(ui_->c1034, "radio", RadioLook(ui_->c1034->text()));
-    SetLook(ui_->c1033, "radio", RadioLook(ui_->c1033->text()));
-    SetLook(ui_->c1064, "on", ui_->c1064->text().isEmpty() ? "false" : "true");
-    SetLook(ui_->c1063, "on", ui_->c1063->text().isEmpty() ? "false" : "true");
+    SetLook(ui_->c1034, "radio", RadioLook(ids::kTxText, ui_->c1034->text()));
+    SetLook(ui_->c1033, "radio", RadioLook(ids::kRxText, ui_->c1033->text()));
+    SetLook(ui_->c1064, "on", OnLook(ids::kPttText, ui_->c1064->text()));
+    SetLook(ui_->c1063, "on", OnLook(ids::kTuneText, ui_->c1063->text()));
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
@@ -164,7 +202,7 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 // window's own context menu.
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    menu.addAction(QString::fromLatin1(kAboutMenuText), this, [this] { ShowAbout(); });
+    menu.addAction(QString::fromLatin1(ids::kAboutMenuText), this, [this] { ShowAbout(); });
     menu.exec(event->globalPos());
 }
 

@@ -34,8 +34,6 @@ class MainDialog final : public QWidget {
     // The About dialog, modal. Returns when it is closed.
     void ShowAbout();
 
-    static constexpr const char* kAboutMenuText = "&About Zuvo Box...";
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

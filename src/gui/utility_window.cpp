@@ -150,39 +150,15 @@ void UtilityWindow::DrainQueue() {
 }
 
 void UtilityWindow::UpdateProgress() {
-    using Stage = FirmwareUpdater::Stage;
     const FirmwareUpdater& updater = dlg_.Updater();
-    QString format;
-    switch (updater.CurrentStage()) {
-        case Stage::kIdle:
-            break;
-        case Stage::kReading:
-            format = QStringLiteral("Reading");
-            break;
-        case Stage::kErasing:
-            format = QStringLiteral("Erasing %p%");
-            break;
-        case Stage::kUploading:
-            format = QStringLiteral("Uploading %p%");
-            break;
-        case Stage::kVerifying:
-            format = QStringLiteral("Verifying %p%");
-            break;
-        case Stage::kEnding:
-        case Stage::kRestarted:
-        case Stage::kJumper:
-            format = QStringLiteral("Done");
-            break;
-        case Stage::kFailed:
-            format = QStringLiteral("Failed");
-            break;
+    // The caption holds the percentage itself; its "%" ends it, so Qt reads no placeholder.
+    const QString caption = QString::fromStdString(updater.ProgressCaption());
+    if (ui_->updateProgress->format() != caption) {
+        ui_->updateProgress->setFormat(caption);
     }
-    const int value = static_cast<int>(updater.StageProgress() * ui_->updateProgress->maximum());
+    const int value = updater.ProgressPercent() * ui_->updateProgress->maximum() / 100;
     if (ui_->updateProgress->value() != value) {
         ui_->updateProgress->setValue(value);
-    }
-    if (ui_->updateProgress->format() != format) {
-        ui_->updateProgress->setFormat(format);
     }
 }
 

@@ -67,4 +67,8 @@ enum MainControl : int {
 inline constexpr int kAboutVersion = 1075;
 inline constexpr int kAboutFirmware = 1076;
 
+// The window menu's entry that opens the About dialog, and its command id.
+inline constexpr char kAboutMenuText[] = "&About Zuvo Box...";
+inline constexpr unsigned kAboutCommand = 0x0010;
+
 }  // namespace zuvo::ids

@@ -236,4 +236,31 @@ double FirmwareUpdater::StageProgress() const {
     return static_cast<double>(done_) / total_;
 }
 
+int FirmwareUpdater::ProgressPercent() const {
+    return static_cast<int>(StageProgress() * 100);
+}
+
+std::string FirmwareUpdater::ProgressCaption() const {
+    const std::string percent = " " + std::to_string(ProgressPercent()) + "%";
+    switch (stage_) {
+        case Stage::kIdle:
+            return {};
+        case Stage::kReading:
+            return "Reading";
+        case Stage::kErasing:
+            return "Erasing" + percent;
+        case Stage::kUploading:
+            return "Uploading" + percent;
+        case Stage::kVerifying:
+            return "Verifying" + percent;
+        case Stage::kEnding:
+        case Stage::kRestarted:
+        case Stage::kJumper:
+            return "Done";
+        case Stage::kFailed:
+            return "Failed";
+    }
+    return {};
+}
+
 }  // namespace zuvo

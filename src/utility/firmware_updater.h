@@ -65,6 +65,10 @@ class FirmwareUpdater {
     Stage CurrentStage() const { return stage_; }
     // Fraction 0..1 of the current stage (erase, upload or verify) done, for a progress bar.
     double StageProgress() const;
+    // What a progress bar shows: the stage done in percent, and its caption ("Erasing 40%",
+    // "Done"; empty while idle). The same in every front end.
+    int ProgressPercent() const;
+    std::string ProgressCaption() const;
     uint32_t Lowest() const { return image_.lowest; }
     uint32_t Highest() const { return image_.highest; }
     const std::vector<uint8_t>& Image() const { return image_.image; }
