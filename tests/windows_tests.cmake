@@ -34,6 +34,28 @@ add_dependencies(zuvo_win32_tests ZuvoBox ZuvoBoxUtility zuvobox-rtty)
 gtest_discover_tests(zuvo_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      PROPERTIES LABELS win32 TIMEOUT 120)
 
+# Both windows in-process under Wine, clicked through on the simulated box. They need a
+# display: the test runs on a private Xvfb, in a Wine desktop of its own so that its windows
+# are drawn there whatever display the prefix's other programs use.
+file(GLOB win32_gui_test_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/gui/*.cpp)
+add_executable(zuvo_win32_gui_tests ${win32_gui_test_src}
+                                    ${CMAKE_CURRENT_SOURCE_DIR}/win32/gui/dialogs_test.rc)
+target_include_directories(zuvo_win32_gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(zuvo_win32_gui_tests PRIVATE zuvo_gui_win32 zuvo_logic zuvo_sim
+                                                   zuvo_platform_fake gtest gtest_main)
+find_program(ZUVO_XVFB_RUN NAMES xvfb-run)
+if(ZUVO_WINE AND ZUVO_XVFB_RUN)
+  add_test(NAME zuvo_win32_gui_tests
+           COMMAND ${ZUVO_XVFB_RUN} -a -s "-screen 0 1280x1024x24" ${ZUVO_WINE} explorer
+                   /desktop=zuvo_gui_tests,1200x900
+                   $<TARGET_FILE:zuvo_win32_gui_tests>)
+  # Wine's desktop program does not hand on the test's exit code: the verdict is the
+  # test's own summary (a crash prints none).
+  set_tests_properties(zuvo_win32_gui_tests PROPERTIES LABELS win32 TIMEOUT 300
+                       PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ tests?\\."
+                       FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+endif()
+
 # The COM ports, played from Linux: a pty is a Linux object, so this test is a Linux program,
 # built with the host's compiler and GoogleTest, that runs ZuvoBox.exe under Wine.
 find_program(ZUVO_HOST_CXX NAMES c++ g++ clang++)

@@ -1,7 +1,7 @@
 // ZuvoBox for Windows: presents the box to contest loggers. Picks the platform (USB or the
-// simulated box), then runs the main dialog's logic on this thread's message loop until it
-// is closed. The window itself is not in this build yet: the program runs headless, its
-// event log on standard output.
+// simulated box) and the front end (the window, or --headless with the event log on standard
+// output), then runs the main dialog's logic on this thread's message loop until it is
+// closed.
 
 #include <windows.h>
 
@@ -14,6 +14,7 @@
 #include "app/zuvobox/options.h"
 #include "core/settings_store.h"
 #include "core/single_instance.h"
+#include "gui/win32/main_dialog.h"
 #include "platform/errors.h"
 #include "platform/win32/console_win32.h"
 #include "platform/win32/hid_win32.h"
@@ -30,10 +31,6 @@ namespace {
 
 namespace win32 = zuvo::platform::win32;
 
-constexpr char kNoWindowYet[] =
-    "This version of ZuvoBox has no window yet. Start it from a command prompt with\n"
-    "--headless: the event log then appears there, and Ctrl+C closes it.";
-
 // The settings file: ALLUSERSPROFILE (by the system's version), else beside the program.
 std::string DefaultSettingsPath() {
     zuvo::WindowsPathInputs in;
@@ -46,38 +43,34 @@ std::string DefaultSettingsPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool console = win32::AttachStandardOutput();
+    win32::AttachStandardOutput();
     const std::optional<zuvo::app::ZuvoBoxOptions> options =
         zuvo::app::ParseZuvoBoxOptions(argc, argv);
     if (!options) {
         return 2;
     }
-    if (!options->simControl.empty() || !options->screenshot.empty()) {
-        std::fprintf(stderr,
-                     "ZuvoBox: --sim-control and --screenshot are not in the Windows "
-                     "build yet\n");
+    if (!options->simControl.empty()) {
+        std::fprintf(stderr, "ZuvoBox: --sim-control is not in the Windows build\n");
         return 2;
     }
-    if (!options->any) {
-        // Started without options, from Explorer say: nobody would see a headless run.
-        if (!console) {
-            ::MessageBoxA(nullptr, kNoWindowYet, "Zuvo Box", MB_OK | MB_ICONINFORMATION);
-            return 2;
-        }
-        std::fprintf(stderr, "ZuvoBox: no window in this version; running headless.\n");
-    }
+    const bool windowed = !options->headless;
 
     zuvo::platform::MessageQueue queue;
+    // Headless, a message-only window takes the system's messages; the window's dialog
+    // takes them otherwise.
     win32::MessageWindow window;
-    if (!window.Create()) {
+    if (!windowed && !window.Create()) {
         std::fprintf(stderr, "ZuvoBox: cannot create the message window: %s\n",
                      zuvo::platform::SystemErrorText(::GetLastError()).c_str());
         return 2;
     }
-    win32::MessageLoop loop(queue, window);
     win32::ConsoleCloseHandler consoleClose(queue);
 
-    zuvo::app::ConsoleDialogs dialogs(false);
+    // The refusal of a second instance shows as an error box when there is a window.
+    zuvo::app::ConsoleDialogs consoleDialogs(false);
+    zuvo::gui::win32::Win32Dialogs windowDialogs("Zuvo Box");
+    zuvo::IDialogHost& dialogs =
+        windowed ? static_cast<zuvo::IDialogHost&>(windowDialogs) : consoleDialogs;
     win32::Win32InstanceLock lock;
     if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
         return 1;
@@ -113,11 +106,17 @@ int main(int argc, char** argv) {
             {*hid, queue, settings, dialogs, zuvo::WindowsLogPathFromSettings(iniPath), nullptr});
         dlg.SetHostPortSystem(hostPorts);
         dlg.SetRttyChannel(rttyBlock, rttyReceiver);
-        dlg.Log().SetKeepLines(false);
-        dlg.Log().SetObserver(zuvo::app::PrintLine);
-        dlg.OnInitDialog();
-        code = loop.Run([&dlg](const zuvo::platform::Message& m) { dlg.Dispatch(m); },
-                        [&dlg] { return dlg.Closed(); });
+        if (windowed) {
+            code = zuvo::gui::win32::RunMainWindow(dlg, queue, window, windowDialogs,
+                                                   {options->screenshot});
+        } else {
+            win32::MessageLoop loop(queue, window);
+            dlg.Log().SetKeepLines(false);
+            dlg.Log().SetObserver(zuvo::app::PrintLine);
+            dlg.OnInitDialog();
+            code = loop.Run([&dlg](const zuvo::platform::Message& m) { dlg.Dispatch(m); },
+                            [&dlg] { return dlg.Closed(); });
+        }
     }
     consoleClose.Closed();
     return code;

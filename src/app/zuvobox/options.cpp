@@ -10,11 +10,15 @@ namespace {
 
 #ifdef _WIN32
 constexpr char kIniDefault[] = "%ALLUSERSPROFILE%\\Zuvo Box\\ZuvoBox.ini";
-// The simulator's control FIFO and the window's picture are not in the Windows build yet.
-constexpr char kLinuxOnlyHelp[] = "";
+constexpr char kHeadlessHelp[] = "";
+// The simulator's control FIFO is not in the Windows build.
+constexpr char kPlatformHelp[] =
+    "  --screenshot FILE     save a PNG of the window after 1.5 s, then close\n";
 #else
 constexpr char kIniDefault[] = "$XDG_CONFIG_HOME/Zuvo Box/ZuvoBox.ini";
-constexpr char kLinuxOnlyHelp[] =
+constexpr char kHeadlessHelp[] =
+    "                        (also the default when no display is available)\n";
+constexpr char kPlatformHelp[] =
     "  --sim-control PATH    create a FIFO that takes simulator commands\n"
     "                        (unplug, replug, switches 0xNN, pot N, paddle, ...)\n"
     "  --screenshot FILE     save a PNG of the window after 1.5 s, then close\n"
@@ -27,13 +31,13 @@ void PrintZuvoBoxUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: ZuvoBox [options]\n"
                  "  --headless            no window; the event log goes to standard output\n"
-                 "                        (also the default when no display is available)\n"
+                 "%s"
                  "  --simulate            use the simulated box instead of USB\n"
                  "  --sim-transcript FILE write every report to and from the simulated box\n"
                  "  --ini PATH            settings file (default: %s)\n"
                  "%s"
                  "  --version, --help\n",
-                 kIniDefault, kLinuxOnlyHelp);
+                 kHeadlessHelp, kIniDefault, kPlatformHelp);
 }
 
 std::optional<ZuvoBoxOptions> ParseZuvoBoxOptions(int argc, char** argv) {

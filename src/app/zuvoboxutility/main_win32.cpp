@@ -1,5 +1,5 @@
-// ZuvoBoxUtility for Windows: configures the box and updates its firmware from the command
-// line (--update, --show). The window is not in this build yet.
+// ZuvoBoxUtility for Windows: configures the box and updates its firmware, in its window or,
+// with --update or --show, from the command line. Both drive the same window model.
 
 #include <windows.h>
 
@@ -12,6 +12,7 @@
 #include "app/console_dialogs.h"
 #include "app/zuvoboxutility/options.h"
 #include "core/single_instance.h"
+#include "gui/win32/utility_dialog.h"
 #include "platform/errors.h"
 #include "platform/win32/console_win32.h"
 #include "platform/win32/hid_win32.h"
@@ -26,44 +27,36 @@ namespace {
 
 namespace win32 = zuvo::platform::win32;
 
-constexpr char kNoWindowYet[] =
-    "This version of ZuvoBoxUtility has no window yet. From a command prompt it shows the\n"
-    "box's settings (--show) and updates its firmware (--update FILE.hex); --help lists\n"
-    "every option.";
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool console = win32::AttachStandardOutput();
+    win32::AttachStandardOutput();
     const std::optional<zuvo::app::UtilityOptions> options =
         zuvo::app::ParseUtilityOptions(argc, argv);
     if (!options) {
         return 2;
     }
-    if (options->WindowMode()) {
-        if (!console) {
-            ::MessageBoxA(nullptr, kNoWindowYet, "Zuvo Box Utility", MB_OK | MB_ICONINFORMATION);
-        }
-        std::fprintf(stderr,
-                     "ZuvoBoxUtility: no window in this version; use --update or "
-                     "--show\n");
-        zuvo::app::PrintUtilityUsage(stderr);
-        return 2;
-    }
+    const bool windowed = options->WindowMode();
 
     zuvo::platform::MessageQueue queue;
     win32::ConsoleCloseHandler consoleClose(queue);
-    // The command line waits on the queue rather than pumping messages, so the window that
-    // receives device notifications runs on a thread of its own.
-    win32::MessageWindowThread window;
-    if (!window.Start()) {
+    // The window's dialog takes the system's messages. The command line waits on the queue
+    // rather than pumping messages, so its message window runs on a thread of its own.
+    win32::MessageWindow dialogWindow;
+    win32::MessageWindowThread windowThread;
+    if (!windowed && !windowThread.Start()) {
         std::fprintf(stderr, "ZuvoBoxUtility: cannot create the message window: %s\n",
                      zuvo::platform::SystemErrorText(::GetLastError()).c_str());
         return 2;
     }
+    win32::MessageWindow& window = windowed ? dialogWindow : windowThread.Window();
 
-    // Unattended: Yes to questions, the firmware file given for the open-file dialog.
-    zuvo::app::ConsoleDialogs dialogs(true, options->updateFile);
+    // Unattended: Yes to questions, the firmware file given for the open-file dialog. The
+    // window asks the operator, and shows the refusal of a second instance as an error box.
+    zuvo::app::ConsoleDialogs commandLineDialogs(true, options->updateFile);
+    zuvo::gui::win32::Win32Dialogs windowDialogs("Zuvo Box utility");
+    zuvo::IDialogHost& dialogs =
+        windowed ? static_cast<zuvo::IDialogHost&>(windowDialogs) : commandLineDialogs;
     win32::Win32InstanceLock lock;
     if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
         return 1;
@@ -78,12 +71,21 @@ int main(int argc, char** argv) {
         });
         hid = std::move(sim);
     } else {
-        hid = std::make_unique<win32::Win32HidSystem>(window.Window());
+        hid = std::make_unique<win32::Win32HidSystem>(window);
     }
 
     int code = 0;
     {
         zuvo::UtilityDlg dlg(*hid, queue, dialogs);
+        if (windowed) {
+            // A screenshot of the simulated box shows its values, so connect first.
+            const bool connect = options->simulate && !options->screenshot.empty();
+            code = zuvo::gui::win32::RunUtilityWindow(dlg, queue, window, windowDialogs,
+                                                      {options->screenshot}, connect);
+            dlg.Close();
+            consoleClose.Closed();
+            return code;
+        }
         dlg.SetLineObserver(zuvo::app::PrintLine);
         zuvo::UtilityRunner runner(
             dlg, queue, *hid,

@@ -139,6 +139,9 @@ int MessageLoop::Run(const Dispatch& dispatch, const std::function<bool()>& done
             code = 1;
             break;
         }
+        if (dialog_ != nullptr && ::IsDialogMessageA(dialog_, &msg)) {
+            continue;
+        }
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }

@@ -65,10 +65,9 @@ class MessageWindow {
     std::map<UINT, Handler> handlers_;
 };
 
-// The main thread's loop for a program without a dialog: posted items are drained from the
-// queue in order, each handed to dispatch, whenever the window is woken; WM_CLOSE (another
-// program asking this one to close) becomes kMsgClose. Run returns once done() holds after
-// a dispatch.
+// The main thread's loop: posted items are drained from the queue in order, each handed to
+// dispatch, whenever the window is woken; WM_CLOSE (the close box, or another program asking
+// this one to close) becomes kMsgClose. Run returns once done() holds after a dispatch.
 class MessageLoop {
   public:
     using Dispatch = std::function<void(const Message&)>;
@@ -86,9 +85,14 @@ class MessageLoop {
     // Dispatches everything queued now (also from a dialog's own loop).
     void Drain();
 
+    // A modeless dialog whose keyboard (Tab, Enter, Escape) the loop hands to
+    // IsDialogMessage; null for none.
+    void SetDialog(HWND dialog) { dialog_ = dialog; }
+
   private:
     MessageQueue& queue_;
     MessageWindow& window_;
+    HWND dialog_ = nullptr;
     const Dispatch* dispatch_ = nullptr;
     const std::function<bool()>* done_ = nullptr;
     bool draining_ = false;
