@@ -76,3 +76,30 @@ if(ZUVO_HOST_CXX AND ZUVO_WINE)
   set_tests_properties(WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
                        PROPERTIES LABELS win32 TIMEOUT 120)
 endif()
+
+# A Windows logger under Wine on the Linux ZuvoBox: a Windows serial client built here, on
+# Wine COM ports that are links to the Linux program's ptys. The Linux ZuvoBox comes from the
+# debug build beside this one (scripts/test.sh builds it first); without it the test is
+# skipped.
+add_executable(zuvo_wine_serial_logger ${CMAKE_CURRENT_SOURCE_DIR}/wine/serial_logger_win32.cpp)
+set(ZUVO_LINUX_ZUVOBOX ${CMAKE_SOURCE_DIR}/build/debug/src/app/ZuvoBox
+    CACHE FILEPATH "The Linux ZuvoBox that Windows loggers under Wine are tested against")
+if(ZUVO_HOST_CXX AND ZUVO_WINE)
+  set(wine_logger_test ${CMAKE_CURRENT_BINARY_DIR}/wine_logger_test)
+  add_custom_command(
+    OUTPUT ${wine_logger_test}
+    COMMAND ${ZUVO_HOST_CXX} -std=c++20 -O1 -Wall -Wextra -Werror -I${CMAKE_CURRENT_SOURCE_DIR}
+            -DZUVO_BIN_DIR="" -o ${wine_logger_test}
+            ${CMAKE_CURRENT_SOURCE_DIR}/wine/wine_logger_test.cpp
+            -lgtest -pthread
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/wine/wine_logger_test.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/integration/child_process.h
+            ${CMAKE_CURRENT_SOURCE_DIR}/integration/pty_client.h
+    VERBATIM)
+  add_custom_target(host_wine_logger_test ALL DEPENDS ${wine_logger_test})
+  add_test(NAME WineLogger.WindowsSerialClientKeysAndSwitchesThroughTheLinuxPtys
+           COMMAND ${wine_logger_test} ${ZUVO_WINE} ${ZUVO_LINUX_ZUVOBOX}
+                   $<TARGET_FILE:zuvo_wine_serial_logger>)
+  set_tests_properties(WineLogger.WindowsSerialClientKeysAndSwitchesThroughTheLinuxPtys
+                       PROPERTIES LABELS win32 TIMEOUT 120 SKIP_RETURN_CODE 77)
+endif()
