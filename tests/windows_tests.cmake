@@ -34,7 +34,8 @@ add_dependencies(zuvo_win32_tests ZuvoBox ZuvoBoxUtility zuvobox-rtty)
 gtest_discover_tests(zuvo_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      PROPERTIES LABELS win32 TIMEOUT 120)
 
-# Both windows in-process under Wine, clicked through on the simulated box. They need a
+# Both windows in-process under Wine, clicked through on the simulated box, and the windowed
+# programs' close box and screenshots. They need a
 # display: the test runs on a private Xvfb, in a Wine desktop of its own so that its windows
 # are drawn there whatever display the prefix's other programs use.
 file(GLOB win32_gui_test_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/gui/*.cpp)
@@ -43,6 +44,7 @@ add_executable(zuvo_win32_gui_tests ${win32_gui_test_src}
 target_include_directories(zuvo_win32_gui_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(zuvo_win32_gui_tests PRIVATE zuvo_gui_win32 zuvo_logic zuvo_sim
                                                    zuvo_platform_fake gtest gtest_main)
+add_dependencies(zuvo_win32_gui_tests ZuvoBox ZuvoBoxUtility)
 find_program(ZUVO_XVFB_RUN NAMES xvfb-run)
 if(ZUVO_WINE AND ZUVO_XVFB_RUN)
   add_test(NAME zuvo_win32_gui_tests
