@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: unit and integration tests in a
 # warnings-as-errors build, again under address+undefined and thread sanitizers, then each
-# libFuzzer target for a bounded time, then the Windows build's tests under Wine.
+# libFuzzer target for a bounded time, then the Windows build's tests under Wine, then the
+# two packages (each checked by scripts/package.sh).
 # ZUVO_QUICK=1 runs only the first build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,5 +49,9 @@ if [ "${ZUVO_QUICK:-0}" != 1 ]; then
   ctest --preset windows -j "$jobs"
   scripts/wine.sh stop build/windows
   trap - EXIT
+
+  echo "=== packages ==="
+  scripts/package.sh deb
+  scripts/package.sh win64
 fi
 echo "All tests passed."
