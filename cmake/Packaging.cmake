@@ -24,7 +24,7 @@ if(WIN32)
 else()
   include(GNUInstallDirs)
   install(TARGETS ZuvoBox ZuvoBoxUtility zuvobox-rtty RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # udev reads rules from /lib/udev/rules.d (a link to /usr/lib on merged-/usr systems).
+  # Under the /usr prefix: /usr/lib/udev/rules.d, where udev reads packaged rules.
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-zuvobox.rules
           DESTINATION lib/udev/rules.d)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/desktop/zuvobox.desktop
