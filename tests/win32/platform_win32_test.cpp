@@ -180,6 +180,35 @@ TEST(Win32Hid, DeviceBroadcastsReachTheLinkWhichTriesTheArrivedDevice) {
     EXPECT_FALSE(link.IsConnectedFlag());
 }
 
+// Wine has no HID devices; the share modes are the system's for any file, so a file stands
+// in for the box's device interface.
+TEST(Win32Hid, AWriteHandleKeepsEveryOtherWriterOutButNotReaders) {
+    TempFolder dir;
+    const std::string path = dir / "device";
+    std::ofstream(path) << "";
+    platform::win32::MessageWindow window;
+    platform::win32::Win32HidSystem hid(window);
+
+    auto write = hid.Open(path, platform::HidAccess::kWrite);
+    ASSERT_TRUE(write) << ::GetLastError();
+    EXPECT_FALSE(hid.Open(path, platform::HidAccess::kWrite));
+    EXPECT_EQ(::GetLastError(), platform::kErrorSharingViolation);
+    // The identity check and the read handle still open: ours, or another program's.
+    EXPECT_TRUE(hid.Open(path, platform::HidAccess::kAttributes));
+    EXPECT_TRUE(hid.Open(path, platform::HidAccess::kRead));
+    write.reset();
+
+    // A program that holds the device for writing, whatever it shares, keeps ours out.
+    HANDLE other =
+        ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(hid.Open(path, platform::HidAccess::kWrite));
+    EXPECT_EQ(::GetLastError(), platform::kErrorSharingViolation);
+    ::CloseHandle(other);
+    EXPECT_TRUE(hid.Open(path, platform::HidAccess::kWrite));
+}
+
 class Win32PipeServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
