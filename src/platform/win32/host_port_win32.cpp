@@ -110,11 +110,14 @@ class OverlappedPort : public IHostPortHandle {
     // the failure's code in error, or kWoken once the stop event was set (the operation is
     // cancelled and collected first).
     PortStatus Finish(OVERLAPPED& overlapped, BOOL started, DWORD& transferred, DWORD& error) {
-        if (started) {
-            error = ERROR_SUCCESS;
+        error = started ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_SUCCESS || error == ERROR_MORE_DATA) {
+            // Done at once. The count comes from the OVERLAPPED: the call's own count is not
+            // to be relied on for overlapped I/O, and Wine leaves it 0 when part of a longer
+            // pipe message was read, which would lose those bytes.
+            ::GetOverlappedResult(handle_, &overlapped, &transferred, FALSE);
             return PortStatus::kReady;
         }
-        error = ::GetLastError();
         if (error != ERROR_IO_PENDING) {
             return PortStatus::kReady;
         }
