@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,18 @@ static void usage(FILE* out) {
         "CTS, DSR and CD on, RTS and DTR can be set, and RTS on the switching port keys\n"
         "PTT. Needs Linux 5.5 or newer.\n",
         out);
+}
+
+/* Handing a call back to the kernel (SECCOMP_USER_NOTIF_FLAG_CONTINUE) came with Linux
+ * 5.5; before it, every modem-control call on any file would have to be answered here. */
+static int kernel_supported(void) {
+    struct utsname name;
+    unsigned major = 0;
+    unsigned minor = 0;
+    if (uname(&name) != 0 || sscanf(name.release, "%u.%u", &major, &minor) != 2) {
+        return 0;
+    }
+    return major > 5 || (major == 5 && minor >= 5);
 }
 
 /* The runtime folder, chosen as ZuvoBox chooses it. */
@@ -150,6 +163,10 @@ int main(int argc, char** argv) {
         usage(stderr);
         return EXIT_WRAPPER;
     }
+    if (!kernel_supported()) {
+        fputs("zuvobox-run: Linux 5.5 or newer is needed\n", stderr);
+        return EXIT_WRAPPER;
+    }
     char folder[4096];
     if (runtime_folder(folder, sizeof folder) != 0) {
         fputs("zuvobox-run: the runtime folder's path is too long\n", stderr);
@@ -204,7 +221,9 @@ int main(int argc, char** argv) {
 
     int status = EXIT_WRAPPER;
     int program_done = 0;
-    int timeout = -1;
+    /* Without the signal descriptor, the program's end is looked for every 100 ms. */
+    const int idle = signals >= 0 ? -1 : 100;
+    int timeout = idle;
     while (reap(program, &status, &program_done)) {
         struct pollfd p[2] = {{signals, POLLIN, 0}, {serving ? listener : -1, POLLIN, 0}};
         if (poll(p, 2, timeout) < 0 && errno != EINTR) {
@@ -215,7 +234,8 @@ int main(int argc, char** argv) {
             modem_supervisor_handle(&supervisor);
         }
         if (serving) {
-            timeout = modem_supervisor_tick(&supervisor);
+            const int next = modem_supervisor_tick(&supervisor);
+            timeout = next < 0 ? idle : next;
         }
         struct signalfd_siginfo info;
         while (read(signals, &info, sizeof info) == (ssize_t)sizeof info) {

@@ -154,7 +154,11 @@ static void reply(const struct modem_supervisor* s, uint64_t id, int error, uint
 }
 
 static int still_waiting(const struct modem_supervisor* s, uint64_t id) {
-    return ioctl(s->listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0;
+    if (ioctl(s->listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0) {
+        return 1;
+    }
+    /* Kernels before 5.9 know this request only under its first number. */
+    return errno == EINVAL && ioctl(s->listener, SECCOMP_IOR(2, __u64), &id) == 0;
 }
 
 static int read_int(pid_t pid, uint64_t address, int* value) {
