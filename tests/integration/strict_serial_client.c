@@ -14,7 +14,6 @@
  *                  everything read since the last expect
  *   rts:1, rts:0   TIOCMBIS or TIOCMBIC with RTS, then TIOCMGET must show it
  *   thread:STEP    run the step in a thread of its own and join it
- *   sleep:MS
  *   others         modem-control calls on a pty of its own and on /dev/null must still fail
  *   wait-lines     a thread waits in TIOCMIWAIT for CTS, DSR or CD
  *   still-waiting  that thread must still be waiting
@@ -230,8 +229,6 @@ static void run_step(const char* step) {
             exit(8);
         }
         pthread_join(thread, NULL);
-    } else if (strncmp(step, "sleep:", 6) == 0) {
-        usleep((useconds_t)atoi(step + 6) * 1000u);
     } else if (strcmp(step, "others") == 0) {
         check_others();
     } else if (strcmp(step, "wait-lines") == 0) {
