@@ -109,9 +109,14 @@ void HostPort::OpenHostPort() {
             window_.UncheckPortBox(kind_);
             return;
         }
-        handle_ = system_.OpenSerialDevice(ComDevicePath(settings_, index + 1));
+        const std::string device = ComDevicePath(settings_, index + 1);
+        handle_ = system_.OpenSerialDevice(device);
         if (!handle_) {
             log_.LogLastError(texts.comFailure);
+            // The operator's first question: which device did that number stand for?
+            log_.LogMessage("COM" + std::to_string(index + 1) + " is " + device + " ([Ports] COM" +
+                            std::to_string(index + 1) +
+                            "= in the settings file can name another device)");
             window_.UncheckPortBox(kind_);
             return;
         }

@@ -70,15 +70,27 @@ std::string ResolvePosixIniPath(const char* xdgConfigHome, const char* home) {
 }
 
 std::string WindowsLogPathFromSettings(const std::string& settingsPath) {
+    if (settingsPath.empty() || settingsPath[0] == '.') {
+        return {};
+    }
     size_t dot = settingsPath.find('.');
     return settingsPath.substr(0, dot) + ".txt";
 }
 
 std::string PosixLogPathFromSettings(const std::string& settingsPath) {
+    if (settingsPath.empty()) {
+        return {};
+    }
     size_t slash = settingsPath.rfind('/');
     size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    size_t dot = settingsPath.find('.', nameStart);
-    return settingsPath.substr(0, dot) + ".txt";
+    // A hidden file's leading "." is part of its name, not the start of an extension.
+    size_t dot = settingsPath.find('.', nameStart + 1);
+    std::string log = settingsPath.substr(0, dot) + ".txt";
+    // Settings kept in a ".txt" file: emptying the log must not empty the settings.
+    if (log == settingsPath) {
+        log += ".txt";
+    }
+    return log;
 }
 
 }  // namespace zuvo

@@ -50,7 +50,10 @@ std::string ResolveWindowsIniPath(const WindowsPathInputs& in);
 std::string ResolvePosixIniPath(const char* xdgConfigHome, const char* home);
 
 // The event log file beside the settings file. The Windows rule cuts the whole path at its
-// first "."; the Linux rule cuts only the file name, so a folder like ~/.config is kept.
+// first "." and gives no log file (empty) for a path that starts with "."; the Linux rule
+// cuts only the file name after its first character, so a folder like ~/.config, a relative
+// path like ./ZuvoBox.ini and a hidden file keep their log beside them, and it never names
+// the settings file itself.
 std::string WindowsLogPathFromSettings(const std::string& settingsPath);
 std::string PosixLogPathFromSettings(const std::string& settingsPath);
 

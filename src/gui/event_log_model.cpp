@@ -1,8 +1,24 @@
 #include "gui/event_log_model.h"
 
+#include "ui/event_log.h"
+
 namespace zuvo::gui {
 
+void EventLogModel::DropOldest(size_t count) {
+    beginRemoveRows(QModelIndex(), 0, static_cast<int>(count) - 1);
+    const uint32_t cut = ends_[count - 1];
+    text_.erase(0, cut);
+    ends_.erase(ends_.begin(), ends_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (uint32_t& end : ends_) {
+        end -= cut;
+    }
+    endRemoveRows();
+}
+
 void EventLogModel::Append(const std::string& line) {
+    if (ends_.size() >= EventLog::kListLines + EventLog::kListTrim) {
+        DropOldest(EventLog::kListTrim);
+    }
     const int row = static_cast<int>(ends_.size());
     beginInsertRows(QModelIndex(), row, row);
     text_ += line;

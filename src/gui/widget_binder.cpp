@@ -1,6 +1,9 @@
 #include "gui/widget_binder.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,9 +11,42 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QWidget>
 
 namespace zuvo::gui {
+
+namespace {
+
+constexpr const char* kNoteGap = "   ";
+
+// Draws a drop-down entry followed by its note; the entry's own text is left alone.
+class ItemNoteDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString note = index.data(WidgetBinder::kItemNoteRole).toString();
+        if (!note.isEmpty()) {
+            option->text += QLatin1String(kNoteGap) + note;
+        }
+    }
+};
+
+void ShowChosenNote(QComboBox* combo) {
+    if (dynamic_cast<ItemNoteDelegate*>(combo->itemDelegate()) == nullptr) {
+        return;  // a drop-down without notes keeps its own tool tip
+    }
+    const int chosen = combo->currentIndex();
+    combo->setToolTip(chosen < 0
+                          ? QString()
+                          : combo->itemText(chosen) + QStringLiteral(": ") +
+                                combo->itemData(chosen, WidgetBinder::kItemNoteRole).toString());
+}
+
+}  // namespace
 
 WidgetBinder::WidgetBinder(WindowModel& model, QWidget* root, ChangeHandler onUserChange)
     : WidgetBinder(model, root, std::move(onUserChange), &WidgetBinder::IdFromName) {}
@@ -72,6 +108,8 @@ void WidgetBinder::Connect(int id, QWidget* widget) {
             onUserChange_(id);
         });
     } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        connect(combo, qOverload<int>(&QComboBox::currentIndexChanged), this,
+                [combo](int) { ShowChosenNote(combo); });
         connect(combo, qOverload<int>(&QComboBox::activated), this, [this, id](int index) {
             model_.SetSelection(id, index);
             onUserChange_(id);
@@ -83,6 +121,34 @@ void WidgetBinder::Connect(int id, QWidget* widget) {
             onUserChange_(id);
         });
     }
+}
+
+void WidgetBinder::ShowItemNotes(int id, QComboBox* combo, const Control& c) {
+    // A refresh pulls every widget at each box report: only new notes cost anything.
+    std::vector<std::string>& shown = shownNotes_[id];
+    if (shown == c.itemNotes && combo->itemData(0, kItemNoteRole).isValid()) {
+        return;
+    }
+    shown = c.itemNotes;
+    if (dynamic_cast<ItemNoteDelegate*>(combo->itemDelegate()) == nullptr) {
+        combo->setItemDelegate(new ItemNoteDelegate(combo));
+    }
+    int widest = 0;
+    const QFontMetrics metrics = combo->view()->fontMetrics();
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString note = static_cast<size_t>(i) < c.itemNotes.size()
+                                 ? QString::fromStdString(c.itemNotes[static_cast<size_t>(i)])
+                                 : QString();
+        if (combo->itemData(i, kItemNoteRole).toString() != note) {
+            combo->setItemData(i, note, kItemNoteRole);
+            combo->setItemData(i, note, Qt::ToolTipRole);
+        }
+        widest = std::max(
+            widest, metrics.horizontalAdvance(combo->itemText(i) + QLatin1String(kNoteGap) + note));
+    }
+    // The open list is as wide as its longest entry with its note (a by-id path is long).
+    combo->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
+    ShowChosenNote(combo);
 }
 
 void WidgetBinder::PullAll() {
@@ -131,6 +197,9 @@ void WidgetBinder::Pull(int id) {
         }
         if (combo->currentIndex() != c.selection) {
             combo->setCurrentIndex(c.selection);
+        }
+        if (!c.itemNotes.empty()) {
+            ShowItemNotes(id, combo, c);
         }
     } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
         // An edit line shows the model's text as it is, empty included.

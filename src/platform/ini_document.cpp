@@ -48,6 +48,13 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 IniDocument::IniDocument(std::string_view text) {
+    // A byte-order mark before the first line would hide a section header there; it is kept
+    // aside and written back as it was.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        byteOrderMark_ = kByteOrderMark;
+        text.remove_prefix(kByteOrderMark.size());
+    }
     size_t pos = 0;
     while (pos < text.size()) {
         const size_t newline = text.find('\n', pos);
@@ -210,12 +217,13 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
 }
 
 std::string IniDocument::Serialize() const {
-    size_t total = 0;
+    size_t total = byteOrderMark_.size();
     for (const Line& line : lines_) {
         total += line.text.size() + line.end.size();
     }
     std::string out;
     out.reserve(total);
+    out += byteOrderMark_;
     for (const Line& line : lines_) {
         out += line.text;
         out += line.end;

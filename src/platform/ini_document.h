@@ -21,6 +21,8 @@ namespace zuvo::platform {
 // - Every line the writer does not change (comments, blank lines, lines it does not
 //   understand, other keys) is written back byte for byte, with its own line ending. The
 //   text may hold any bytes, NULs included.
+// - A UTF-8 byte-order mark at the very start is no part of the first line; it is kept and
+//   written back.
 //
 // Lines added by Set take the line ending of the file's first line (CRLF or LF); a file
 // with no line ending yet gets LF, the convention of the Linux build.
@@ -64,6 +66,7 @@ class IniDocument {
 
     std::vector<Line> lines_;
     std::string lineEnding_ = "\n";
+    std::string byteOrderMark_;
 };
 
 // Blank characters around names and values: space, tab, CR, VT, FF.

@@ -16,6 +16,9 @@ void EventLog::Append(std::string line) {
         observer_(line);
     }
     if (keepLines_) {
+        if (lines_.size() >= kListLines + kListTrim) {
+            lines_.erase(lines_.begin(), lines_.begin() + kListTrim);
+        }
         lines_.push_back(std::move(line));
     }
 }
@@ -61,7 +64,9 @@ void EventLog::OpenLogFile(bool flag, const std::string& logPath) {
     if (!flag) {
         return;
     }
-    if (!logPath.empty() && logPath[0] != '.') {
+    // An empty path is the platform rule's way of saying the settings path gives no log
+    // file (the Windows rule refuses a settings path that starts with ".").
+    if (!logPath.empty()) {
         file_.open(logPath, std::ios::out | std::ios::trunc);
     }
     if (!file_.is_open()) {

@@ -28,14 +28,22 @@ class EventLog final : public IEventLog {
 
     // Opens the log file beside the settings file when flag is on; logs "Could not open log
     // file" (list only) when it cannot. logPath is the file to open, derived from the
-    // settings path by the platform's rule.
+    // settings path by the platform's rule; empty when that rule gives none.
     void OpenLogFile(bool flag, const std::string& logPath);
     bool LoggingToFile() const { return file_.is_open(); }
 
     // Each line as it is appended (a front end's list box, headless stdout).
     void SetObserver(LineObserver observer) { observer_ = std::move(observer); }
 
-    // Keeping every line in memory is the list box's job; a front end that shows the lines
+    // How many lines a list of the log keeps: at least the latest kListLines, and once it
+    // reaches kListLines + kListTrim the oldest kListTrim go at once (trimming in batches
+    // keeps the cost per line constant). A verbose contest weekend would otherwise fill
+    // gigabytes; the log file keeps every line. Front ends that show the lines in their own
+    // list apply the same bound.
+    static constexpr size_t kListLines = 20000;
+    static constexpr size_t kListTrim = 2000;
+
+    // Keeping the lines in memory is the list box's job; a front end that shows the lines
     // itself can turn it off so only one copy lives.
     void SetKeepLines(bool keep) { keepLines_ = keep; }
     const std::vector<std::string>& Lines() const { return lines_; }

@@ -1,5 +1,6 @@
 #include "ui/main_controls.h"
 
+#include "core/host_port.h"
 #include "link/box_protocol.h"
 #include "switching/manual_switching.h"
 #include "ui/main_ids.h"
@@ -208,10 +209,22 @@ void MainControls::OnLoggerControls() {
 
 // --- port rules ------------------------------------------------------------------------
 
+void MainControls::ShowComDevices() {
+    std::vector<std::string> devices;
+    const size_t count = d_.model.Get(kKeyerPortList).items.size();
+    devices.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        devices.push_back(HostPort::ComDevicePath(d_.settings, static_cast<int>(i) + 1));
+    }
+    d_.model.SetItemNotes(kZuvoPortList, devices);
+    d_.model.SetItemNotes(kKeyerPortList, std::move(devices));
+}
+
 void MainControls::OnPortCheck(HostPortKind port) {
     WindowModel& m = d_.model;
     const int check = PortCheck(port);
     if (m.Checked(check)) {
+        ShowComDevices();
         m.SetEnabled(kPipes, false);
         d_.actions.OpenHostPort(port);
     } else {
@@ -225,6 +238,7 @@ void MainControls::OnPortCheck(HostPortKind port) {
 }
 
 void MainControls::OnPortList(HostPortKind port) {
+    ShowComDevices();
     if (d_.actions.IsHostPortOpen(port)) {
         d_.actions.CloseHostPort(port);
         d_.actions.OpenHostPort(port);

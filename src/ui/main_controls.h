@@ -33,6 +33,11 @@ class MainControls {
     // Start-up: serve the ports the saved settings ask for, switching port first.
     void OpenPortsAtStartup();
 
+    // Shows beside each entry of both COM lists the device that number opens ([Ports] in
+    // the settings, else the default). Read at start and again whenever a port is chosen,
+    // so a hand-edited [Ports] section shows without a restart.
+    void ShowComDevices();
+
     // The manual TX/RX controls follow the box's switching state and front-panel switches,
     // posting the line that makes the requested state follow a forced radio. Nothing while
     // the switching port is open.

@@ -69,6 +69,14 @@ void WindowModel::SetText(int id, std::string text) {
     }
 }
 
+void WindowModel::SetItemNotes(int id, std::vector<std::string> notes) {
+    Control& c = Mutable(id);
+    if (c.itemNotes != notes) {
+        c.itemNotes = std::move(notes);
+        Notify(id);
+    }
+}
+
 void WindowModel::SetItems(int id, std::vector<std::string> items) {
     Control& c = Mutable(id);
     c.items = std::move(items);

@@ -13,8 +13,11 @@ struct Control {
     bool visible = true;
     bool checked = false;
     std::vector<std::string> items;  // drop-down and list entries
-    int selection = -1;              // -1: no entry selected
-    std::string text;                // caption or static text
+    // What a front end shows beside each entry (the device a COM number opens); empty, or
+    // one per entry. The entries themselves stay what the logic and the settings use.
+    std::vector<std::string> itemNotes;
+    int selection = -1;  // -1: no entry selected
+    std::string text;    // caption or static text
 };
 
 // A window as a table of controls keyed by control id. The logic reads and writes it
@@ -46,6 +49,7 @@ class WindowModel {
     void SetText(int id, std::string text);
     void SetItems(int id, std::vector<std::string> items);
     void AppendItem(int id, std::string item);
+    void SetItemNotes(int id, std::vector<std::string> notes);
 
     void Refresh();
     int RefreshCount() const { return refreshCount_; }

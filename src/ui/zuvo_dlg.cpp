@@ -60,6 +60,7 @@ void CZuvoDlg::LoadControlsFromSettings() {
 void CZuvoDlg::OnInitDialog() {
     log_.OpenLogFile(env_.settings.ReadBool("Box", "LogToFile", false), env_.logFilePath);
     LoadControlsFromSettings();
+    controls_.ShowComDevices();
     otrsp_.LoadOptions();
     state_.ClearAtStartup();
     otrsp_.ResetRequested();

@@ -75,7 +75,18 @@ void FirmwareUpdater::OnUpdateButton() {
 }
 
 bool FirmwareUpdater::ReadHexFile(const std::string& path) {
+    if (checked_ && checkedPath_ == path) {
+        HexImage image = std::move(*checked_);
+        checked_.reset();
+        return LoadImage(std::move(image));
+    }
+    checked_.reset();
     return LoadImage(zuvo::ReadHexFile(path, Verbose()));
+}
+
+void FirmwareUpdater::UseCheckedFile(std::string path, HexImage image) {
+    checkedPath_ = std::move(path);
+    checked_ = std::move(image);
 }
 
 bool FirmwareUpdater::LoadImage(HexImage image) {
@@ -156,12 +167,17 @@ void FirmwareUpdater::OnBootReport(uint8_t command, uint8_t value,
     if (stage_ != Stage::kVerifying && stage_ != Stage::kEnding) {
         return;
     }
+    // Once the verify has succeeded only the end of programming's answer is awaited: a late
+    // or repeated read answer must neither fail the verify nor keep the box from restarting.
+    if (stage_ == Stage::kEnding && report[1] != boot::kEndOfProgramming) {
+        return;
+    }
     if (command == 0xFF && value == 0xFF) {
         log_.LogMessage("Verify failed");
         stage_ = Stage::kFailed;
         return;
     }
-    if (report[1] == boot::kEndOfProgramming) {
+    if (stage_ == Stage::kEnding) {
         if (report[6] != 0) {
             IUtilitySender::BootReport restart{};
             restart[1] = boot::kRestart;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/dialog_host.h"
@@ -53,6 +54,9 @@ class FirmwareUpdater {
 
     // The stages, callable on their own (tests, benchmarks).
     bool ReadHexFile(const std::string& path);
+    // A file already read and checked (the command line checks it before the box restarts):
+    // the next read of that path takes this image instead of reading the file again.
+    void UseCheckedFile(std::string path, HexImage image);
     bool LoadImage(HexImage image);
     bool EraseFlash();
     bool UploadFirmware();
@@ -81,6 +85,8 @@ class FirmwareUpdater {
     Sleeper sleep_;
 
     HexImage image_;
+    std::optional<HexImage> checked_;
+    std::string checkedPath_;
     Stage stage_ = Stage::kIdle;
     uint32_t expectedRead_ = 0;  // address of the read request in flight
     uint32_t done_ = 0;          // blocks erased, chunks written or chunks verified

@@ -55,7 +55,7 @@ void UtilityRunner::Drain() {
 
 void UtilityRunner::Connect() {
     Drain();
-    if (!dlg_.Link().IsConnectedFlag()) {
+    if (!interrupted_ && !dlg_.Link().IsConnectedFlag()) {
         dlg_.OnControlChanged(kConnect);
     }
 }
@@ -94,39 +94,59 @@ bool UtilityRunner::ConnectAndReadVersion() {
     return PumpUntil([&] { return !dlg_.FirmwareVersionLine().empty(); }, timeout_);
 }
 
+int UtilityRunner::Stopped(const std::string& waitingFor, const char* boxState) {
+    if (interrupted_) {
+        return Fail(kInterrupted, "interrupted while waiting for " + waitingFor + boxState);
+    }
+    return Fail(kTimeOut, "time-out waiting for " + waitingFor + boxState);
+}
+
 int UtilityRunner::Update(const std::string& path) {
     // Check the file before the box is touched: a bad file must not leave it in its
-    // boot loader.
-    const HexImage image = ReadHexFile(path, false);
+    // boot loader. A close command (Ctrl-C) is looked for while a long file is read.
+    HexImage image = ReadHexFile(path, dlg_.Model().Checked(kVerbose), [this] {
+        Drain();
+        return interrupted_;
+    });
+    if (image.cancelled || interrupted_) {
+        return Fail(kInterrupted,
+                    "interrupted while checking the firmware file; nothing was sent "
+                    "to the box");
+    }
     if (!image.ok) {
         for (const std::string& line : image.lines) {
             dlg_.Log().LogMessage(line);
         }
         return Fail(kBadFile, "the firmware file was rejected; nothing was sent to the box");
     }
+    FirmwareUpdater& updater = dlg_.Updater();
+    updater.UseCheckedFile(path, std::move(image));
     Connect();
+    if (interrupted_) {
+        return Fail(kInterrupted, "interrupted before the update; nothing was sent to the box");
+    }
     if (!dlg_.Link().IsConnectedFlag()) {
         return Fail(kNoBox, "no Zuvo Box found");
     }
     if (!dlg_.Link().UpdateMode()) {
         if (!PumpUntil([&] { return !dlg_.FirmwareVersionLine().empty(); }, timeout_)) {
-            return Fail(interrupted_ ? kInterrupted : kTimeOut,
-                        "time-out waiting for the box to report its version");
+            return Stopped("the box to report its version");
         }
         dlg_.OnControlChanged(kUpdate);
         if (dlg_.Link().IsConnectedFlag()) {
             return Fail(kBoxLost, "the box did not take the update mode command");
         }
         if (!WaitForProduct(box::kProductBootLoader)) {
-            return Fail(interrupted_ ? kInterrupted : kTimeOut,
-                        "time-out waiting for the box to return in its boot loader");
+            return Stopped("the box to return in its boot loader", kInBootLoader);
         }
         Connect();
+        if (interrupted_) {
+            return Stopped("the boot loader", kInBootLoader);
+        }
         if (!dlg_.Link().IsConnectedFlag() || !dlg_.Link().UpdateMode()) {
             return Fail(kBoxLost, "could not connect to the boot loader");
         }
     }
-    FirmwareUpdater& updater = dlg_.Updater();
     dlg_.OnControlChanged(kUpdate);
     auto finished = [&] {
         const Stage s = updater.CurrentStage();
@@ -134,8 +154,7 @@ int UtilityRunner::Update(const std::string& path) {
                !dlg_.Link().IsConnectedFlag();
     };
     if (!PumpUntil(finished, timeout_)) {
-        return Fail(interrupted_ ? kInterrupted : kTimeOut,
-                    "time-out waiting for the boot loader to answer");
+        return Stopped("the boot loader to answer", kInBootLoader);
     }
     switch (updater.CurrentStage()) {
         case Stage::kRestarted:
@@ -151,11 +170,10 @@ int UtilityRunner::Update(const std::string& path) {
             return Fail(kVerifyFailed, "verify failed; the box stays in its boot loader");
     }
     if (!WaitForProduct(box::kProductApplication)) {
-        return Fail(interrupted_ ? kInterrupted : kTimeOut,
-                    "time-out waiting for the box to restart into its firmware");
+        return Stopped("the box to restart into its firmware");
     }
     if (!ConnectAndReadVersion()) {
-        return Fail(kTimeOut, "the restarted box did not report its version");
+        return Stopped("the restarted box to report its version");
     }
     dlg_.OnControlChanged(kConnect);  // disconnect: leave the box as an operator would
     return kOk;
@@ -163,6 +181,9 @@ int UtilityRunner::Update(const std::string& path) {
 
 int UtilityRunner::Show(const Printer& out) {
     Connect();
+    if (interrupted_) {
+        return Fail(kInterrupted, "interrupted before connecting");
+    }
     if (!dlg_.Link().IsConnectedFlag()) {
         return Fail(kNoBox, "no Zuvo Box found");
     }

@@ -47,6 +47,10 @@ class UtilityRunner {
     void Drain();
     void Connect();
     int Fail(int code, const std::string& text);
+    // A wait that ended without what it waited for: interrupted, or a time-out.
+    int Stopped(const std::string& waitingFor, const char* boxState = "");
+    static constexpr const char* kInBootLoader =
+        "; the box stays in its boot loader until it is updated";
     bool WaitForProduct(uint16_t productId);
     bool ConnectAndReadVersion();
 

@@ -153,9 +153,11 @@ TEST_F(HostPortTest, OpenFailures) {
     window.keyerIndex = 2;
     system.failOpen = platform::FromErrno(16);  // held by another program
     keyer->OpenHostPort();
-    ASSERT_EQ(log.lines.size(), 2u);
+    ASSERT_EQ(log.lines.size(), 3u);
     EXPECT_EQ(log.lines[0], "Cannot open keyer port: ");
     EXPECT_EQ(log.lines[1], " " + platform::SystemErrorText(platform::FromErrno(16)));
+    EXPECT_EQ(log.lines[2],
+              "COM3 is /dev/ttyS2 ([Ports] COM3= in the settings file can name another device)");
 
     log.Clear();
     window.calls.clear();

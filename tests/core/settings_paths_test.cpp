@@ -29,16 +29,21 @@ TEST(SettingsPaths, WindowsProgramPathIsCutAtTheFirstDot) {
     in.modulePath.reset();
     EXPECT_EQ(ResolveWindowsIniPath(in), "");
     EXPECT_EQ(WindowsLogPathFromSettings("C:\\Tools\\ZuvoBox.ini"), "C:\\Tools\\ZuvoBox.txt");
+    EXPECT_EQ(WindowsLogPathFromSettings(".\\ZuvoBox.ini"), "");  // no log file
 }
 
 TEST(SettingsPaths, PosixPathsKeepDottedFolders) {
     EXPECT_EQ(ResolvePosixIniPath("/xdg", "/home/op"), "/xdg/Zuvo Box/ZuvoBox.ini");
     EXPECT_EQ(ResolvePosixIniPath(nullptr, "/home/op"), "/home/op/.config/Zuvo Box/ZuvoBox.ini");
-    EXPECT_EQ(ResolvePosixIniPath("relative", "/home/op"),
-              "/home/op/.config/Zuvo Box/ZuvoBox.ini");
+    EXPECT_EQ(ResolvePosixIniPath("relative", "/home/op"), "/home/op/.config/Zuvo Box/ZuvoBox.ini");
     EXPECT_EQ(PosixLogPathFromSettings("/home/op/.config/Zuvo Box/ZuvoBox.ini"),
               "/home/op/.config/Zuvo Box/ZuvoBox.txt");
     EXPECT_EQ(PosixLogPathFromSettings("/tmp/my.dir/settings"), "/tmp/my.dir/settings.txt");
+    EXPECT_EQ(PosixLogPathFromSettings("./ZuvoBox.ini"), "./ZuvoBox.txt");
+    EXPECT_EQ(PosixLogPathFromSettings("../radio/.zuvobox.ini"), "../radio/.zuvobox.txt");
+    EXPECT_EQ(PosixLogPathFromSettings(".zuvobox"), ".zuvobox.txt");
+    // Never the settings file itself, which opening the log would empty.
+    EXPECT_EQ(PosixLogPathFromSettings("/home/op/zuvo.txt"), "/home/op/zuvo.txt.txt");
 }
 
 }  // namespace

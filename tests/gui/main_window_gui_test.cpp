@@ -212,8 +212,13 @@ TEST_F(MainWindowGui, PortRulesFollowTheClicks) {
     Click(keyer);
     EXPECT_FALSE(keyer->isChecked());
     EXPECT_TRUE(pipes->isEnabled());
-    EXPECT_EQ(window->LogModel().Line(window->LogModel().rowCount() - 2),
+    EXPECT_EQ(window->LogModel().Line(window->LogModel().rowCount() - 3),
               "Cannot open keyer port: ");
+    // Each COM number shows the device it opens; the entries keep their own texts.
+    auto* list = Widget<QComboBox>(kKeyerPortList);
+    EXPECT_EQ(list->itemText(2), QStringLiteral("COM3"));
+    EXPECT_EQ(list->itemData(2, Qt::ToolTipRole).toString(), QStringLiteral("/dev/ttyS2"));
+    EXPECT_EQ(list->toolTip(), QStringLiteral("COM3: /dev/ttyS2"));
 
     // A new COM port reopens an open port, and is only saved for a closed one.
     ports.failOpen = 0;
@@ -251,6 +256,27 @@ std::vector<QString> TextsOfNextModal(const std::function<void()>& open, QString
 
 bool HasText(const std::vector<QString>& texts, const QString& text) {
     return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+TEST_F(MainWindowGui, TheLogListKeepsTheLatestLinesInBoundedMemory) {
+    constexpr size_t kMost = EventLog::kListLines + EventLog::kListTrim;
+    auto fill = [&](size_t from, size_t count) {
+        for (size_t i = from; i < from + count; ++i) {
+            dlg.Log().LogMessage("* Received Keyer Pot Speed 0x" + std::to_string(100000 + i));
+        }
+    };
+    fill(0, kMost);
+    const size_t held = window->LogModel().BytesHeld();
+    fill(kMost, 3 * kMost);
+    const EventLogModel& list = window->LogModel();
+    EXPECT_GE(static_cast<size_t>(list.rowCount()), EventLog::kListLines);
+    EXPECT_LE(static_cast<size_t>(list.rowCount()), kMost);
+    EXPECT_EQ(list.Line(list.rowCount() - 1),
+              "* Received Keyer Pot Speed 0x" + std::to_string(100000 + 4 * kMost - 1));
+    EXPECT_EQ(list.Line(list.rowCount() - 2),
+              "* Received Keyer Pot Speed 0x" + std::to_string(100000 + 4 * kMost - 2));
+    // Three times as many lines again, and the list holds no more than when it first filled.
+    EXPECT_LE(list.BytesHeld(), held);
 }
 
 TEST_F(MainWindowGui, AboutShowsTheProgramAndFirmwareVersions) {

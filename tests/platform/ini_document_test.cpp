@@ -151,6 +151,13 @@ TEST(IniDocument, AnyBytesRoundTrip) {
     EXPECT_EQ(doc.Get(std::string("\0", 1), "Z"), "1");
 }
 
+TEST(IniDocument, ByteOrderMarkDoesNotHideTheFirstSectionAndIsWrittenBack) {
+    IniDocument doc("\xEF\xBB\xBF[Box]\r\nLogToFile=TRUE\r\n");
+    EXPECT_EQ(doc.Get("Box", "LogToFile"), "TRUE");
+    ASSERT_TRUE(doc.Set("Box", "Verbose", "TRUE"));
+    EXPECT_EQ(doc.Serialize(), "\xEF\xBB\xBF[Box]\r\nLogToFile=TRUE\r\nVerbose=TRUE\r\n");
+}
+
 TEST(ProfileGetString, CutsToTheBufferAndTrimsTheDefault) {
     char buf[10];
     const std::optional<std::string> file = std::string("[Keyer]\nPort=123456789012\n");

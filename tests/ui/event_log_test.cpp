@@ -6,7 +6,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/settings_store.h"
 #include "platform/errors.h"
+#include "platform/temp_dir.h"
 
 namespace zuvo {
 namespace {
@@ -31,7 +33,7 @@ TEST(EventLog, QuotedLinesDropTrailingCarriageReturnsAndTooShortTexts) {
     log.LogQuoted("* SE response", "");
     log.LogQuoted("* SE response", "AB");
     log.LogQuoted("* SE response", std::string("AB\rC\r\r", 6));
-    log.LogQuoted("* KE buffer", std::string(100, 'x'));  // cut at 64 characters
+    log.LogQuoted("* KE buffer", std::string(100, 'x'));     // cut at 64 characters
     log.LogQuoted("* KE buffer", std::string("AB\0CD", 5));  // up to the first NUL
     ASSERT_EQ(log.Lines().size(), 5u);
     EXPECT_EQ(log.Lines()[0], "* SE response 'RX1S'");
@@ -86,13 +88,50 @@ TEST(EventLog, FileHoldsEveryLineInOrderAndIsEmptiedAtTheNextStart) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(EventLog, ARelativeSettingsPathGetsItsLogFileBesideIt) {
+    const test::TempDir dir;
+    // The folder as seen from here, spelt the way an operator types it: "./...".
+    const std::string settings =
+        "./" + std::filesystem::relative(dir.Path()).string() + "/ZuvoBox.ini";
+    EventLog log;
+    log.OpenLogFile(true, PosixLogPathFromSettings(settings));
+    log.LogMessage("logged");
+    EXPECT_TRUE(log.LoggingToFile());
+    std::ifstream in(dir / "ZuvoBox.txt");
+    std::string line;
+    EXPECT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "logged");
+}
+
+TEST(EventLog, TheListKeepsTheLatestLinesAndTheFileEveryLine) {
+    const test::TempDir dir;
+    constexpr size_t kLines = 3 * (EventLog::kListLines + EventLog::kListTrim);
+    {
+        EventLog log;
+        log.OpenLogFile(true, dir / "ZuvoBox.txt");
+        for (size_t i = 0; i < kLines; ++i) {
+            log.LogMessage(std::to_string(i));
+        }
+        EXPECT_GE(log.Lines().size(), EventLog::kListLines);
+        EXPECT_LE(log.Lines().size(), EventLog::kListLines + EventLog::kListTrim);
+        EXPECT_EQ(log.Lines().back(), std::to_string(kLines - 1));
+        EXPECT_EQ(log.Lines()[log.Lines().size() - EventLog::kListLines],
+                  std::to_string(kLines - EventLog::kListLines));
+    }
+    std::ifstream in(dir / "ZuvoBox.txt");
+    size_t n = 0;
+    for (std::string line; std::getline(in, line); ++n) {
+        ASSERT_EQ(line, std::to_string(n));
+    }
+    EXPECT_EQ(n, kLines);
+}
+
 TEST(EventLog, UnopenableFileKeepsLoggingToTheListOnly) {
     EventLog log;
     log.OpenLogFile(true, "/nonexistent-folder/zuvo/ZuvoBox.txt");
     EXPECT_FALSE(log.LoggingToFile());
     log.LogMessage("still here");
-    EXPECT_EQ(log.Lines(),
-              (std::vector<std::string>{"Could not open log file", "still here"}));
+    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"Could not open log file", "still here"}));
     EventLog off;
     off.OpenLogFile(false, "/nonexistent-folder/x.txt");
     EXPECT_TRUE(off.Lines().empty());

@@ -143,6 +143,17 @@ TEST_F(DialogTest, StartupShowsTheSavedPortsPipesAndIndependentLatchAndSplitSter
     EXPECT_FALSE(m.Enabled(kWeightList));
 }
 
+TEST_F(DialogTest, EachComNumberShowsTheDeviceItOpens) {
+    const std::string adapter = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    auto dlg = Start("[Ports]\nCOM3=" + adapter + "\n[Keyer]\nPort=2\n", false);
+    const Control& keyer = dlg->Window().Model().Get(kKeyerPortList);
+    ASSERT_EQ(keyer.itemNotes.size(), 32u);
+    EXPECT_EQ(keyer.items[2], "COM3");  // what the settings and the port rules rely on
+    EXPECT_EQ(keyer.itemNotes[2], adapter);
+    EXPECT_EQ(keyer.itemNotes[0], "/dev/ttyS0");
+    EXPECT_EQ(dlg->Window().Model().Get(kZuvoPortList).itemNotes[31], "/dev/ttyS31");
+}
+
 TEST_F(DialogTest, EnterAndEscapeDoNothingAndCloseHandsTheSpeedBackToThePot) {
     auto dlg = Start("");
     hid.ClearWritten(kBoxPath);

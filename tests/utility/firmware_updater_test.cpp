@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "platform/temp_dir.h"
 #include "sim/sim_bootloader.h"
 #include "utility/hex_builder.h"
 #include "utility/utility_fixture.h"
@@ -139,13 +140,58 @@ TEST_F(FirmwareUpdaterTest, BadFilesSendNothing) {
     EXPECT_EQ(TakeLines(), (Lines{"Reading firmware file",
                                   "Firmware would overwrite bootloader - update cancelled"}));
     Update(":0120000001DD\n");
-    EXPECT_EQ(TakeLines(), (Lines{"Reading firmware file", "Incorrect checksum on line 1",
-                                  "File does not end with end of file record at line 1"}));
+    EXPECT_EQ(TakeLines(), (Lines{"Reading firmware file", "Incorrect checksum on line 1"}));
     EXPECT_TRUE(Requests().empty());
     dialogs_.file.reset();
     dlg_.OnControlChanged(kUpdate);
     EXPECT_TRUE(TakeLines().empty());
     EXPECT_TRUE(dlg_.Link().UpdateMode());
+}
+
+TEST_F(FirmwareUpdaterTest, UnreadableFileIsLoggedAndTheBootLoaderStaysReadyForAnother) {
+    Connect(box::kProductBootLoader);
+    const test::TempDir folder;
+    for (const std::string& path : {folder.Path(), std::string("/proc/self/mem")}) {
+        dialogs_.file = path;
+        dlg_.OnControlChanged(kUpdate);
+        const Lines lines = TakeLines();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "Reading firmware file");
+        EXPECT_EQ(lines[1].rfind("Cannot ", 0), 0u) << lines[1];
+        EXPECT_TRUE(Requests().empty());
+        EXPECT_TRUE(dlg_.Link().UpdateMode());
+    }
+    Update(test::HexData(0x2000, std::vector<uint8_t>(64, 0x11)) + test::EndRecord());
+    RunAgainstLoader();
+    EXPECT_EQ(dlg_.Updater().CurrentStage(), Stage::kRestarted);
+    EXPECT_TRUE(loader_.TakeRestartRequest());
+}
+
+TEST_F(FirmwareUpdaterTest, StrayReportWhileEndingStillRestartsTheBox) {
+    Connect(box::kProductBootLoader);
+    Update(test::HexData(0x2000, std::vector<uint8_t>(64, 0x11)) + test::EndRecord());
+    // Answer every read; hold back the end of programming's answer.
+    while (dlg_.Updater().CurrentStage() == Stage::kVerifying) {
+        for (const auto& r : Requests()) {
+            loader_.ReceiveReport(r.data(), r.size());
+        }
+        sim::SimBootLoader::Report answer;
+        ASSERT_TRUE(loader_.PopReady(answer));
+        dlg_.Updater().OnBootReport(answer[1], answer[2], answer);
+    }
+    ASSERT_EQ(dlg_.Updater().CurrentStage(), Stage::kEnding);
+    // A repeated read answer and an empty read arrive before the real answer.
+    auto stray = FirmwareUpdater::Request(1, 32, 0x2020);
+    dlg_.Updater().OnBootReport(stray[1], stray[2], stray);
+    FirmwareUpdater::Report nothing{};
+    nothing[1] = nothing[2] = 0xFF;
+    dlg_.Updater().OnBootReport(0xFF, 0xFF, nothing);
+    RunAgainstLoader();
+    EXPECT_EQ(dlg_.Updater().CurrentStage(), Stage::kRestarted);
+    EXPECT_TRUE(loader_.TakeRestartRequest());
+    const Lines lines = TakeLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Verify failed"), 0);
+    EXPECT_EQ(lines.back(), "Restarting Zuvo Box");
 }
 
 TEST_F(FirmwareUpdaterTest, VerifyMismatchListsBadValues) {

@@ -4,12 +4,14 @@
 
 #include <fstream>
 
+#include "platform/temp_dir.h"
 #include "utility/hex_builder.h"
 
 namespace zuvo {
 namespace {
 
 using test::EndRecord;
+using test::FirmwareBytes;
 using test::HexData;
 using test::HexRecord;
 using Lines = std::vector<std::string>;
@@ -33,11 +35,21 @@ TEST(HexReader, AcceptsLineEndsBlanksAndLowercase) {
     EXPECT_EQ(r.image[0x2041], 6);
 }
 
-TEST(HexReader, SkippedLinesStillCountInLineNumbers) {
-    const std::string text =
-        "\n; comment\n" + HexRecord(0, 0x2000, {1}) + ":00000001\n" + EndRecord();
+TEST(HexReader, BlankLinesStillCountInLineNumbers) {
+    const std::string text = "\n \t\n" + HexRecord(0, 0x2000, {1}) + ":00000001\n" + EndRecord();
     EXPECT_EQ(Read(text).lines, Lines{"Line 4 is too short"});
     EXPECT_FALSE(Read(text).ok);
+}
+
+TEST(HexReader, ByteOrderMarkIsIgnoredAndAnyOtherTextRefusesTheFile) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string firmware = HexData(0x2000, std::vector<uint8_t>(32, 0x5A)) + EndRecord();
+    const HexImage marked = Read(bom + firmware);
+    ASSERT_TRUE(marked.ok) << testing::PrintToString(marked.lines);
+    EXPECT_EQ(marked.image[0x2000], 0x5A);  // the first record is not lost to the mark
+    // A skipped line would upload zeros in place of its record.
+    EXPECT_EQ(Read(firmware + "; built by hand\n").lines, Lines{"Line 4 does not start with ':'"});
+    EXPECT_EQ(Read("\n" + bom + firmware).lines, Lines{"Line 2 does not start with ':'"});
 }
 
 TEST(HexReader, EndRecordRules) {
@@ -51,10 +63,17 @@ TEST(HexReader, EndRecordRules) {
               Lines{"File does not end with end of file record at line 1"});
     EXPECT_EQ(Read(HexData(0x2000, {1}) + EndRecord() + HexRecord(4, 0, {0, 0}) + "\n").lines,
               Lines{"File does not end with end of file record at line 4"});
-    // The missing end record wins over every other error.
-    EXPECT_EQ(Read(":0100000001FF\n:zz\n").lines,
-              (Lines{"Incorrect checksum on line 1", "Line 2 is too short",
-                     "File does not end with end of file record at line 2"}));
+}
+
+TEST(HexReader, StopsAtTheFirstBadLineAndAtDataPastTheFlash) {
+    // Nothing after the first bad line is looked at: no further messages.
+    EXPECT_EQ(Read(":0100000001FF\n:zz\n" + HexData(0x2000, {1})).lines,
+              Lines{"Incorrect checksum on line 1"});
+    // Data past the flash cannot be programmed, whatever follows it.
+    EXPECT_EQ(Read(HexData(0x2000, {1}) + HexData(0x7FC1, {1}) + ":zz\n").lines,
+              Lines{"Firmware too big for Zuvo Box - update cancelled"});
+    EXPECT_EQ(Read(HexData(0x1000, {1}) + HexData(0x8000, {1}) + ":zz\n").lines,
+              Lines{"Firmware would overwrite bootloader - update cancelled"});
 }
 
 TEST(HexReader, BadCharactersLengthsAndChecksums) {
@@ -125,8 +144,7 @@ TEST(HexReader, GarbageAndBinaryInput) {
     }
     const HexImage g = Read(garbage);
     EXPECT_FALSE(g.ok);
-    ASSERT_EQ(g.lines.size(), 1u);
-    EXPECT_EQ(g.lines[0].rfind("File does not end with end of file record at line ", 0), 0u);
+    EXPECT_EQ(g.lines, Lines{"Line 1 does not start with ':'"});
 
     std::string binary;
     for (int i = 0; i < 4096; ++i) {
@@ -137,18 +155,31 @@ TEST(HexReader, GarbageAndBinaryInput) {
     EXPECT_FALSE(b.ok);
 }
 
-TEST(HexReader, FileThatCannotBeOpened) {
-    const HexImage r = ReadHexFile("/nonexistent/firmware.hex", false);
-    EXPECT_EQ(r.lines, Lines{"Cannot open file /nonexistent/firmware.hex"});
+TEST(HexReader, FileThatCannotBeOpenedOrReadIsRefusedWithTheSystemsReason) {
+    EXPECT_EQ(ReadHexFile("/nonexistent/firmware.hex", false).lines,
+              (Lines{"Cannot open file /nonexistent/firmware.hex", "No such file or directory"}));
+    const test::TempDir folder;
+    EXPECT_EQ(ReadHexFile(folder.Path(), false).lines,
+              (Lines{"Cannot open file " + folder.Path(), "Is a directory"}));
+    // Opens, but its first read fails.
+    EXPECT_EQ(ReadHexFile("/proc/self/mem", false).lines,
+              (Lines{"Cannot read file /proc/self/mem", "Input/output error"}));
 }
 
-TEST(HexReader, ReadsAFile) {
-    const std::string path = testing::TempDir() + "hex_reader_test.hex";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << HexData(0x2000, std::vector<uint8_t>(64, 9)) << EndRecord();
+TEST(HexReader, ReadsAFileInChunksAsItsText) {
+    // CR LF line ends, with one CR as the last byte of the first 64 KiB read.
+    std::string text(15, ' ');
+    text += "\r\n";
+    for (const char c : HexData(0x2000, FirmwareBytes(0x5FC0, 1, 2, 3)) + EndRecord()) {
+        text += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
-    EXPECT_TRUE(ReadHexFile(path, false).ok);
+    ASSERT_EQ(text[65535], '\r');
+    const test::TempDir dir;
+    std::ofstream(dir / "firmware.hex", std::ios::binary) << text;
+    const HexImage file = ReadHexFile(dir / "firmware.hex", true);
+    ASSERT_TRUE(file.ok) << testing::PrintToString(file.lines);
+    EXPECT_EQ(file.lines, Read(text, true).lines);
+    EXPECT_EQ(file.image, Read(text).image);
 }
 
 }  // namespace

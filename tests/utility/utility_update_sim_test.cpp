@@ -97,6 +97,31 @@ TEST_F(UtilityUpdateSimTest, UnpluggedDuringEachStageKeepsFlashForASecondAttempt
     EXPECT_TRUE(FlashHoldsFirmware());
 }
 
+TEST_F(UtilityUpdateSimTest, ACloseCommandSaysInterruptedAndWhereTheBoxWasLeft) {
+    // Ctrl-C arrives before the file check ends: the box is never touched.
+    queue_.Post({platform::kMsgClose, 0, 0, {}, 0});
+    EXPECT_EQ(runner_.Update(path_), UtilityRunner::kInterrupted);
+    EXPECT_FALSE(dlg_.Log().Contains("Connected"));
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find("nothing was sent"), std::string::npos) << errors_[0];
+
+    // Ctrl-C while the boot loader verifies (a runner takes one close command in its life).
+    UtilityRunner runner(dlg_, queue_, sim_,
+                         [this](const std::string& e) { errors_.push_back(e); });
+    dlg_.SetLineObserver([this](const std::string& line) {
+        if (line == "Verifying firmware") {
+            queue_.Post({platform::kMsgClose, 0, 0, {}, 0});
+        }
+    });
+    errors_.clear();
+    EXPECT_EQ(runner.Update(path_), UtilityRunner::kInterrupted);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_EQ(errors_[0],
+              "interrupted while waiting for the boot loader to answer; the box stays in its "
+              "boot loader until it is updated");
+    EXPECT_TRUE(dlg_.Link().UpdateMode());
+}
+
 TEST_F(UtilityUpdateSimTest, ShowReadsEverySetting) {
     std::vector<std::string> out;
     ASSERT_EQ(runner_.Show([&](const std::string& l) { out.push_back(l); }), UtilityRunner::kOk);
