@@ -9,6 +9,7 @@ packages=(
   libudev-dev libgtest-dev libgmock-dev
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools
+  umockdev libumockdev-dev
 )
 
 missing=()

@@ -8,9 +8,15 @@ void MessageQueue::Post(Message message) {
         queue_.push_back(std::move(message));
     }
     ready_.notify_one();
+    std::lock_guard lock(notifierMutex_);
     if (notifier_) {
         notifier_();
     }
+}
+
+void MessageQueue::SetNotifier(std::function<void()> notifier) {
+    std::lock_guard lock(notifierMutex_);
+    notifier_ = std::move(notifier);
 }
 
 bool MessageQueue::Wait(Message& out, std::chrono::milliseconds timeout) {

@@ -53,13 +53,15 @@ class MessageQueue final : public IMessagePoster {
     bool TryGet(Message& out);
     size_t Size() const;
 
-    // Called (from the posting thread) after every Post. Set before any thread posts.
-    void SetNotifier(std::function<void()> notifier) { notifier_ = std::move(notifier); }
+    // Called (from the posting thread) after every Post. May be set while threads already
+    // post: the signal watcher starts before the window that sets it.
+    void SetNotifier(std::function<void()> notifier);
 
   private:
     mutable std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<Message> queue_;
+    std::mutex notifierMutex_;  // not the queue's: the queue is not locked while it runs
     std::function<void()> notifier_;
 };
 

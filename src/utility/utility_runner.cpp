@@ -1,5 +1,9 @@
 #include "utility/utility_runner.h"
 
+#include <algorithm>
+#include <optional>
+
+#include "link/box_link.h"
 #include "link/box_protocol.h"
 
 namespace zuvo {
@@ -37,9 +41,16 @@ bool UtilityRunner::PumpUntil(const std::function<bool()>& pred,
             interrupted_ = true;
             return false;
         }
+        NoteArrival(message);
         dlg_.Dispatch(message);
     }
     return true;
+}
+
+void UtilityRunner::NoteArrival(const platform::Message& message) {
+    if (message.id == platform::kMsgDeviceChange && message.wParam == platform::kDeviceArrival) {
+        arrivals_.push_back(message.text);
+    }
 }
 
 void UtilityRunner::Drain() {
@@ -49,6 +60,7 @@ void UtilityRunner::Drain() {
             interrupted_ = true;
             continue;
         }
+        NoteArrival(message);
         dlg_.Dispatch(message);
     }
 }
@@ -61,23 +73,41 @@ void UtilityRunner::Connect() {
 }
 
 bool UtilityRunner::WaitForProduct(uint16_t productId) {
-    // Poll the devices while draining messages, so removal and arrival lines still appear.
-    auto present = [&] {
+    // The device list shows a device as soon as it is there, while its arrival notice may
+    // still be on the way, and ahead of it the removal notice of the device that had the
+    // same path before (on Linux the boot loader, and then the restarted box, get the hidraw
+    // node the box had). Connecting before those notices are handled would take the late
+    // removal for the end of the new connection, so the arrival is awaited too; where none
+    // comes (no notifications), the device is taken after a grace period.
+    arrivals_.clear();
+    auto present = [&]() -> std::string {
         for (const std::string& path : hid_.EnumerateInterfaces()) {
             auto handle = hid_.Open(path, platform::HidAccess::kAttributes);
             platform::HidAttributes a;
             if (handle && handle->GetAttributes(a) && a.vendorId == box::kVendorId &&
                 a.productId == productId) {
+                return path;
+            }
+        }
+        return {};
+    };
+    auto announced = [&](const std::string& path) {
+        return std::any_of(arrivals_.begin(), arrivals_.end(),
+                           [&](const std::string& a) { return SameDevicePath(a, path); });
+    };
+    const auto end = Clock::now() + timeout_;
+    std::optional<Clock::time_point> seen;
+    while (Clock::now() < end) {
+        const std::string path = present();
+        if (!path.empty()) {
+            if (!seen) {
+                seen = Clock::now();
+            }
+            if (announced(path) || Clock::now() - *seen >= kArrivalGrace) {
                 return true;
             }
         }
-        return false;
-    };
-    const auto end = Clock::now() + timeout_;
-    while (Clock::now() < end) {
-        if (present()) {
-            return true;
-        }
+        // Poll the devices while draining messages, so removal and arrival lines still appear.
         PumpUntil([] { return false; }, std::chrono::milliseconds(50));
         if (interrupted_) {
             return false;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/hid.h"
 #include "platform/message_queue.h"
@@ -27,6 +28,10 @@ class UtilityRunner {
 
     using Printer = std::function<void(const std::string& line)>;
 
+    // How long a device found in the list may go without its arrival notice before it is
+    // taken anyway (a system without device notifications).
+    static constexpr std::chrono::milliseconds kArrivalGrace{2000};
+
     // errors: where the runner says what failed (the log lines go through the dialog's log).
     UtilityRunner(UtilityDlg& dlg, platform::MessageQueue& queue, platform::IHidSystem& hid,
                   Printer errors, std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -45,6 +50,8 @@ class UtilityRunner {
     // Dispatches what is already queued: a removal that happened before a new connection
     // must be handled before it, not taken for the end of it.
     void Drain();
+    // Remembers the path of a device-arrival message before it is dispatched.
+    void NoteArrival(const platform::Message& message);
     void Connect();
     int Fail(int code, const std::string& text);
     // A wait that ended without what it waited for: interrupted, or a time-out.
@@ -60,6 +67,7 @@ class UtilityRunner {
     Printer errors_;
     std::chrono::milliseconds timeout_;
     bool interrupted_ = false;
+    std::vector<std::string> arrivals_;  // arrival notices seen while waiting for a device
 };
 
 }  // namespace zuvo

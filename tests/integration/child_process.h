@@ -3,11 +3,14 @@
 // Runs a program of this project as a separate process with its own environment, its
 // standard output and error captured in files, for the integration tests.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -54,26 +57,47 @@ inline std::vector<std::string> ReadLines(const std::string& path) {
 
 class ChildProcess {
   public:
+    // Started with posix_spawn rather than fork: a test process may run threads (and a
+    // preload library) whose locks a forked child could inherit held before it execs.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env, const std::string& stdoutPath,
                  const std::string& stderrPath)
         : stdoutPath_(stdoutPath) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            for (const auto& e : env) {
-                putenv(const_cast<char*>(e.c_str()));
+        // The inherited environment with each NAME=value of env put in place of its NAME.
+        std::vector<std::string> environment;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& o) {
+                return o.compare(0, name.size() + 1, name + "=") == 0;
+            });
+            if (!replaced) {
+                environment.push_back(entry);
             }
-            freopen(stdoutPath.c_str(), "w", stdout);
-            freopen(stderrPath.c_str(), "w", stderr);
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>(program.c_str()));
-            for (const auto& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
         }
+        environment.insert(environment.end(), env.begin(), env.end());
+        std::vector<char*> envp;
+        for (auto& e : environment) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~ChildProcess() {
         if (pid_ > 0 && !exited_) {
@@ -82,10 +106,18 @@ class ChildProcess {
         }
     }
 
-    void Signal(int sig) { kill(pid_, sig); }
+    void Signal(int sig) {
+        if (pid_ > 0) {
+            kill(pid_, sig);
+        }
+    }
 
-    // The exit code, or -1 when it did not exit in time (or died of a signal: -2).
+    // The exit code, or -1 when it did not exit in time (or died of a signal: -2); 127 when
+    // the program could not be started.
     int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        if (pid_ <= 0) {
+            return 127;
+        }
         const auto end = std::chrono::steady_clock::now() + timeout;
         while (std::chrono::steady_clock::now() < end) {
             int status = 0;

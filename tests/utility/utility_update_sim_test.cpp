@@ -3,7 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "sim/sim_bootloader.h"
 #include "sim/sim_hid.h"
@@ -137,6 +142,96 @@ TEST_F(UtilityUpdateSimTest, BadFileTouchesNothing) {
     EXPECT_TRUE(dlg_.Log().Contains("Firmware would overwrite bootloader - update cancelled"));
 }
 
+// Device notices that reach the program late, as from a busy udev monitor: each one a fixed
+// time after the change, in order.
+class LateNotices final : public platform::IHidSystem, public platform::IMessagePoster {
+  public:
+    explicit LateNotices(std::chrono::milliseconds delay) : delay_(delay) {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~LateNotices() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        ready_.notify_all();
+        thread_.join();
+    }
+
+    sim::SimHidSystem& Sim() { return sim_; }
+
+    std::vector<std::string> EnumerateInterfaces() override { return sim_.EnumerateInterfaces(); }
+    std::unique_ptr<platform::IHidHandle> Open(const std::string& path,
+                                               platform::HidAccess access) override {
+        return sim_.Open(path, access);
+    }
+    bool RegisterDeviceNotifications(platform::IMessagePoster& poster) override {
+        {
+            std::lock_guard lock(mutex_);
+            target_ = &poster;
+        }
+        return sim_.RegisterDeviceNotifications(*this);
+    }
+    void Post(platform::Message message) override {
+        {
+            std::lock_guard lock(mutex_);
+            pending_.push_back({std::chrono::steady_clock::now() + delay_, std::move(message)});
+        }
+        ready_.notify_all();
+    }
+
+  private:
+    struct Pending {
+        std::chrono::steady_clock::time_point due;
+        platform::Message message;
+    };
+
+    void Run() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            if (pending_.empty()) {
+                ready_.wait(lock);
+            } else if (ready_.wait_until(lock, pending_.front().due) == std::cv_status::timeout) {
+                target_->Post(std::move(pending_.front().message));
+                pending_.pop_front();
+            }
+        }
+    }
+
+    const std::chrono::milliseconds delay_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Pending> pending_;
+    platform::IMessagePoster* target_ = nullptr;
+    bool stop_ = false;
+    std::thread thread_;
+    sim::SimHidSystem sim_;  // last in, first out: it stops posting before the rest goes
+};
+
+TEST(UtilityUpdateWithLateNotices, ALateRemovalOfTheLastDeviceOnThePathEndsNoNewConnection) {
+    // Longer than the box stays off USB when it restarts: each removal notice arrives after
+    // the next device already shows on the same path, and while the boot loader still
+    // answers the verify reads (16 of them, 40 ms each).
+    platform::MessageQueue queue;
+    LateNotices hid(std::chrono::milliseconds(600));
+    hid.Sim().WithBox([](sim::SimBox& box) {
+        sim::InstallBootLoader(box);
+        box.SetReplyDelayMs(40);
+    });
+    const std::string path = testing::TempDir() + "utility_update_late_notices.hex";
+    std::ofstream(path, std::ios::binary)
+        << test::HexData(0x2000, test::FirmwareBytes(0x200, 0x31, 7, 2)) << test::EndRecord();
+    test::ScriptedDialogs dialogs;
+    dialogs.file = path;
+    UtilityDlg dlg(hid, queue, dialogs);
+    std::vector<std::string> errors;
+    UtilityRunner runner(
+        dlg, queue, hid, [&](const std::string& e) { errors.push_back(e); },
+        std::chrono::seconds(10));
+    EXPECT_EQ(runner.Update(path), UtilityRunner::kOk)
+        << testing::PrintToString(errors) << testing::PrintToString(dlg.Log().Lines());
+    EXPECT_TRUE(dlg.Log().Contains("Zuvo Box version 3.1-7(2)"));
+}
 }  // namespace
 }  // namespace zuvo
 
