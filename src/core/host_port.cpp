@@ -14,6 +14,11 @@ constexpr int kConnectRetryMs = 200;
 // A COM device that keeps failing (unplugged) would otherwise be retried in a tight loop.
 constexpr int kComErrorPauseMs = 100;
 constexpr size_t kPipeReadSize = 4096;
+// A read thread stops reading while this many of its messages wait for the main thread;
+// the client's bytes then wait in the pty or serial buffer, which holds the client back.
+// Small enough that the other port's bytes queued behind them are handled within about half
+// a millisecond; a logger's bursts are far smaller, so it never holds a real one back.
+constexpr size_t kMaxWaitingMessages = 256;
 
 struct PortTexts {
     const char* pipeName;
@@ -22,14 +27,23 @@ struct PortTexts {
     const char* unsent;
     const char* response;
     const char* writeFailure;
+    const char* stalled;
 };
 
-constexpr PortTexts kKeyerTexts{
-    "WINKEY_DEVICE",          "Cannot open keyer pipe:", "Cannot open keyer port: ",
-    "* KE response (unsent)", "* KE response",           "KE Write: "};
-constexpr PortTexts kSwitchingTexts{"OTRSP_DEVICE",           "Cannot open Zuvo pipe:",
-                                    "Cannot open Zuvo port:", "* SE response (unsent)",
-                                    "* SE response",          "SE Write: "};
+constexpr PortTexts kKeyerTexts{"WINKEY_DEVICE",
+                                "Cannot open keyer pipe:",
+                                "Cannot open keyer port: ",
+                                "* KE response (unsent)",
+                                "* KE response",
+                                "KE Write: ",
+                                "KE port is not reading, replies dropped"};
+constexpr PortTexts kSwitchingTexts{"OTRSP_DEVICE",
+                                    "Cannot open Zuvo pipe:",
+                                    "Cannot open Zuvo port:",
+                                    "* SE response (unsent)",
+                                    "* SE response",
+                                    "SE Write: ",
+                                    "SE port is not reading, replies dropped"};
 
 const PortTexts& Texts(HostPortKind kind) {
     return kind == HostPortKind::kKeyer ? kKeyerTexts : kSwitchingTexts;
@@ -64,7 +78,8 @@ HostPort::HostPort(HostPortKind kind, platform::IHostPortSystem& system,
       log_(log),
       verbose_(verbose),
       settings_(settings),
-      window_(window) {}
+      window_(window),
+      flow_(poster.AddFlow(kMaxWaitingMessages)) {}
 
 HostPort::~HostPort() {
     // Stop the thread without the close's window work: the window may be going too.
@@ -125,6 +140,8 @@ void HostPort::OpenHostPort() {
         hooks_->OnHostPortOpening(kind_);
     }
     ++generation_;
+    stalled_ = false;
+    poster_.StartFlow(flow_);
     running_.store(true);
     clientConnected_.store(false);
     platform::IHostPortHandle* port = handle_.get();
@@ -146,6 +163,7 @@ void HostPort::CloseHostPort() {
         running_.store(false);
     }
     pauseWake_.notify_all();
+    poster_.StopFlow(flow_);  // a read thread held back by the queue
     if (handle_) {
         handle_->Wake();
     }
@@ -169,6 +187,7 @@ void HostPort::PostBytes(const uint8_t* data, size_t length) {
         m.id = id;
         m.lParam = static_cast<int32_t>(static_cast<int8_t>(data[i]));
         m.source = generation_;
+        m.flow = flow_;
         poster_.Post(std::move(m));
     }
 }
@@ -180,6 +199,7 @@ void HostPort::PostError(uint32_t code) {
     m.wParam = code;
     m.lParam = 0xFFFF;
     m.source = generation_;
+    m.flow = flow_;
     poster_.Post(std::move(m));
 }
 
@@ -188,7 +208,12 @@ void HostPort::PostModemStatus(uint32_t mask) {
     m.id = platform::kMsgModemStatus;
     m.lParam = static_cast<int32_t>(mask);
     m.source = generation_;
+    m.flow = flow_;
     poster_.Post(std::move(m));
+}
+
+size_t HostPort::RoomToRead(size_t size) {
+    return std::min(size, poster_.WaitForRoom(flow_));
 }
 
 bool HostPort::PauseUnlessClosing(int ms) {
@@ -205,6 +230,7 @@ void HostPort::PipeThread(platform::IHostPortHandle* port) {
         if (!clientConnected_.load()) {
             const platform::PortStatus st = port->WaitForClient();
             if (st == platform::PortStatus::kReady) {
+                clients_.fetch_add(1);
                 clientConnected_.store(true);
                 errorPosted = false;
             } else if (st == platform::PortStatus::kError) {
@@ -216,7 +242,11 @@ void HostPort::PipeThread(platform::IHostPortHandle* port) {
             }
             continue;
         }
-        const platform::PortReadResult r = port->Read(buf, sizeof buf);
+        const size_t room = RoomToRead(sizeof buf);
+        if (room == 0) {
+            continue;
+        }
+        const platform::PortReadResult r = port->Read(buf, room);
         if (r.status == platform::PortStatus::kReady) {
             // The client's RTS is the switching port's PTT, as a COM port's CTS is.
             if (r.events != 0 && kind_ == HostPortKind::kSwitching) {
@@ -238,7 +268,11 @@ void HostPort::KeyerComThread(platform::IHostPortHandle* port) {
     bool errorPosted = false;
     uint8_t buf[256];
     while (running_.load()) {
-        const platform::PortReadResult r = port->Read(buf, sizeof buf);
+        const size_t room = RoomToRead(sizeof buf);
+        if (room == 0) {
+            continue;
+        }
+        const platform::PortReadResult r = port->Read(buf, room);
         if (r.status == platform::PortStatus::kReady) {
             PostBytes(buf, r.length);
         } else if (r.status == platform::PortStatus::kError && running_.load()) {
@@ -286,7 +320,11 @@ void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
             continue;
         }
         while (count > 0 && running_.load()) {
-            const platform::PortReadResult r = port->Read(buf, std::min(count, sizeof buf));
+            const size_t room = RoomToRead(std::min(count, sizeof buf));
+            if (room == 0) {
+                break;
+            }
+            const platform::PortReadResult r = port->Read(buf, room);
             if (r.status != platform::PortStatus::kReady) {
                 if (r.status == platform::PortStatus::kError) {
                     postOnce();
@@ -301,6 +339,33 @@ void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
 
 // --- writes (main thread) ------------------------------------------------------------------
 
+bool HostPort::WriteReply(const uint8_t* data, size_t length) {
+    const PortTexts& texts = Texts(kind_);
+    if (!handle_) {
+        platform::SetLastError(platform::FromErrno(EBADF));
+        log_.LogLastError(texts.writeFailure);
+        return false;
+    }
+    const uint32_t client = clients_.load();
+    if (handle_->Write(data, length)) {
+        stalled_ = false;
+        return true;
+    }
+    if (platform::GetLastError() != platform::kErrorNoRoom) {
+        log_.LogLastError(texts.writeFailure);
+        return false;
+    }
+    // The client has stopped reading. Waiting for it would stall the box, the other port and
+    // the RTTY bridge, so its replies are dropped, told once per stall (and once more for a
+    // new client that stalls too).
+    if (!stalled_ || client != stalledClient_) {
+        stalled_ = true;
+        stalledClient_ = client;
+        log_.LogMessage(texts.stalled);
+    }
+    return false;
+}
+
 void HostPort::WriteKeyerByte(uint8_t byte) {
     const PortTexts& texts = Texts(kind_);
     if (window_.PipeMode() && !clientConnected_.load()) {
@@ -312,14 +377,7 @@ void HostPort::WriteKeyerByte(uint8_t byte) {
     if (Verbose()) {
         log_.LogByte(texts.response, byte);
     }
-    if (!handle_) {
-        platform::SetLastError(platform::FromErrno(EBADF));
-        log_.LogLastError(texts.writeFailure);
-        return;
-    }
-    if (!handle_->Write(&byte, 1)) {
-        log_.LogLastError(texts.writeFailure);
-    }
+    WriteReply(&byte, 1);
 }
 
 void HostPort::WriteSwitchingText(std::string_view text) {
@@ -336,22 +394,16 @@ void HostPort::WriteSwitchingText(std::string_view text) {
     if (Verbose()) {
         log_.LogQuoted(texts.response, text);
     }
-    if (!handle_) {
-        platform::SetLastError(platform::FromErrno(EBADF));
-        log_.LogLastError(texts.writeFailure);
-        return;
-    }
     const auto* data = reinterpret_cast<const uint8_t*>(text.data());
     if (!pipe) {
-        if (!text.empty() && !handle_->Write(data, text.size())) {
-            log_.LogLastError(texts.writeFailure);
+        if (!text.empty()) {
+            WriteReply(data, text.size());
         }
         return;
     }
     // One byte per write, as a message pipe delivers them; the first failure drops the rest.
     for (size_t i = 0; i < text.size(); ++i) {
-        if (!handle_->Write(data + i, 1)) {
-            log_.LogLastError(texts.writeFailure);
+        if (!WriteReply(data + i, 1)) {
             return;
         }
     }

@@ -58,7 +58,12 @@ class HostPortSystemSlot final : public platform::IHostPortSystem {
 // One host port (keyer or switching): a COM device or a pipe server with its port read
 // thread, which only reads and posts one message per byte (kMsgKeyerPortByte or
 // kMsgSwitchingPortByte), its errors, and for the switching port the modem status
-// message. Open, close and the writes run on the main thread.
+// message. Open, close and the writes run on the main thread. A write never waits: a reply
+// that finds no room because the client has stopped reading is dropped, with one log line
+// per stall ("KE port is not reading, replies dropped", "SE ..."), and the port goes on as
+// before once the client reads again. The read thread stops reading while a bounded number
+// of its messages wait for the main thread, so a client writing without end leaves its bytes
+// in the system's buffer instead of in this program's memory.
 class HostPort final : public IKeyerPort, public ISwitchingPort {
   public:
     HostPort(HostPortKind kind, platform::IHostPortSystem& system, platform::IMessagePoster& poster,
@@ -95,9 +100,14 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     void PipeThread(platform::IHostPortHandle* port);
     void KeyerComThread(platform::IHostPortHandle* port);
     void SwitchingComThread(platform::IHostPortHandle* port);
+    // Writes one reply (or one byte of it); false when it did not go out, which is logged.
+    bool WriteReply(const uint8_t* data, size_t length);
     void PostBytes(const uint8_t* data, size_t length);
     void PostError(uint32_t code);
     void PostModemStatus(uint32_t mask);
+    // How many bytes the read thread may read now, at most size: it waits while too many of
+    // its messages wait for the main thread. 0 when the port is being closed.
+    size_t RoomToRead(size_t size);
     // Sleeps up to ms unless the port is being closed; false when it is.
     bool PauseUnlessClosing(int ms);
     bool Verbose() const;
@@ -110,12 +120,16 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     const SettingsStore& settings_;
     IHostPortWindow& window_;
     IHostPortHooks* hooks_ = nullptr;
+    const uint32_t flow_;  // what holds the read thread back while the main thread is behind
 
     std::unique_ptr<platform::IHostPortHandle> handle_;
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> clientConnected_{false};
-    uint32_t generation_ = 0;  // Message::source of this open's posts
+    uint32_t generation_ = 0;           // Message::source of this open's posts
+    std::atomic<uint32_t> clients_{0};  // pipe clients connected so far (read thread counts)
+    bool stalled_ = false;              // the last reply found no room: the client is not reading
+    uint32_t stalledClient_ = 0;
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;
 };

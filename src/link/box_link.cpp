@@ -75,9 +75,14 @@ bool BoxLink::OpenBox(const std::string& path) {
     core_.SetConnected(true);
     core_.SetDevicePath(path);
 
+    core_.write.reset();  // a write handle holds the box exclusively, even against us
     core_.write = hid.Open(path, platform::HidAccess::kWrite);
     if (!core_.write) {
-        log_.LogLastError("CreateFile(WriteHandle): ");
+        if (platform::GetLastError() == platform::kErrorSharingViolation) {
+            log_.LogMessage(kBoxInUseText);
+        } else {
+            log_.LogLastError("CreateFile(WriteHandle): ");
+        }
         core_.device.reset();
         core_.SetConnected(false);  // nothing may count as written without a write handle
         return false;

@@ -13,6 +13,10 @@
 
 namespace zuvo {
 
+// Either program's line when the box's device is held by another program, of any user: each
+// program holds the box exclusively while connected, so two never drive it at once.
+inline constexpr const char* kBoxInUseText = "Zuvo Box is in use by another program";
+
 // The last 65-byte report read in the boot loader's mode; written by the device read
 // thread just before it posts, read by the main thread when it handles the post.
 class LastBootReport {

@@ -32,10 +32,15 @@ std::string SystemErrorText(uint32_t code) {
             return ErrnoText(ENOENT);
         case kErrorAccessDenied:
             return ErrnoText(EACCES);
+        case kErrorSharingViolation:
+            return "The process cannot access the file because it is being used by another "
+                   "process.";
         case kErrorBrokenPipe:
             return "The pipe has been ended.";
         case kErrorAlreadyExists:
             return ErrnoText(EEXIST);
+        case kErrorNoRoom:
+            return "The wait operation timed out.";
         case kErrorPipeConnected:
             return "There is a process on other end of the pipe.";
         case kErrorIoPending:

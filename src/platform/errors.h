@@ -12,8 +12,11 @@ namespace zuvo::platform {
 inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorSharingViolation = 32;  // another program holds it
 inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
+// A host port write found no room: the client has stopped reading (WAIT_TIMEOUT).
+inline constexpr uint32_t kErrorNoRoom = 258;
 inline constexpr uint32_t kErrorPipeConnected = 535;
 inline constexpr uint32_t kErrorIoPending = 997;
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;

@@ -59,7 +59,10 @@ class IHidSystem {
     // Sets the last error to 0 on success, else to the failure's code.
     virtual std::vector<std::string> EnumerateInterfaces() = 0;
 
-    // Main thread. Opens one interface; nullptr with the last error set on failure.
+    // Main thread. Opens one interface; nullptr with the last error set on failure. A write
+    // handle holds the device exclusively while it lives, so that two programs never drive
+    // one box: a second kWrite open of the device, by any program of any user (or by this
+    // one), fails with kErrorSharingViolation.
     virtual std::unique_ptr<IHidHandle> Open(const std::string& path, HidAccess access) = 0;
 
     // Main thread, once. From then on every arrival and removal of a HID device interface is

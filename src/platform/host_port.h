@@ -70,7 +70,10 @@ class IHostPortHandle {
 
     // --- main thread -------------------------------------------------------------------
 
-    // Writes all bytes, waiting up to one second for room. False with the last error set.
+    // Writes the bytes without ever waiting: the main thread must not stall behind a client
+    // that has stopped reading. When not all of them fit now, what did not fit is dropped
+    // and the call fails with kErrorNoRoom (a part may have been written). Other failures:
+    // false with the last error set.
     virtual bool Write(const uint8_t* data, size_t length) = 0;
 
     // Modem lines as kModemCtsOn | kModemDsrOn | ... False with the last error set (a

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/errors.h"
 #include "platform/message_queue.h"
 
 namespace zuvo::platform {
@@ -32,7 +33,8 @@ class IRttySharedBlock {
   public:
     virtual ~IRttySharedBlock() = default;
     // Creates the block, or opens it when it already exists, and maps it for writing. Called
-    // once at start-up.
+    // once at start-up. kFailed sets the last error (the program logs it); only a program
+    // that has no bridge by design answers kFailed with last error 0, which logs nothing.
     virtual SharedBlockOpen CreateOrOpen() = 0;
     virtual bool IsOpen() const = 0;
     // Stores one 32-bit field (little-endian) at a 4-aligned offset inside the block, as one
@@ -49,8 +51,9 @@ class IRttyMessageReceiver {
     virtual ~IRttyMessageReceiver() = default;
     // Main thread, once. Registers the message and starts delivering each one to the poster
     // as Message{kMsgRtty, wParam, lParam}. A delivery the receiver could not read as a
-    // message is reported at most once, as a kMsgRtty whose text describes it. False when
-    // the message cannot be received.
+    // message is reported at most once, as a kMsgRtty whose text describes it. False with
+    // the last error set when the message cannot be received (last error 0: no bridge by
+    // design, as for CreateOrOpen).
     virtual bool Register(IMessagePoster& poster) = 0;
     // The value an RTTY program reads at offset 0 of the block to address the message (the
     // window handle on Windows, the process id on Linux).
@@ -58,17 +61,24 @@ class IRttyMessageReceiver {
 };
 
 // For a program without the bridge's system objects: the block is never available and no
-// message arrives, so the bridge runs without counters and nobody can reach it.
+// message arrives, so the bridge runs without counters and nobody can reach it. Nothing
+// failed, so nothing is logged.
 class NullRttySharedBlock final : public IRttySharedBlock {
   public:
-    SharedBlockOpen CreateOrOpen() override { return SharedBlockOpen::kFailed; }
+    SharedBlockOpen CreateOrOpen() override {
+        SetLastError(kErrorSuccess);
+        return SharedBlockOpen::kFailed;
+    }
     bool IsOpen() const override { return false; }
     void Write32(size_t, uint32_t) override {}
     uint32_t Read32(size_t) const override { return 0; }
 };
 class NullRttyMessageReceiver final : public IRttyMessageReceiver {
   public:
-    bool Register(IMessagePoster&) override { return false; }
+    bool Register(IMessagePoster&) override {
+        SetLastError(kErrorSuccess);
+        return false;
+    }
     uint32_t Target() const override { return 0; }
 };
 

@@ -32,9 +32,14 @@ RttyBridge::RttyBridge(ISwitchingControl& switching, BoxState& state, IBoxSender
       poster_(poster) {}
 
 void RttyBridge::OpenRttyBridge() {
-    receiver_.Register(poster_);
+    // Without either, RTTY programs cannot reach this program, so it is said at once rather
+    // than found out in the middle of a contest.
+    if (!receiver_.Register(poster_)) {
+        log_.LogLastError("RE - cannot receive RTTY messages: ");
+    }
     const platform::SharedBlockOpen opened = block_.CreateOrOpen();
     if (opened == platform::SharedBlockOpen::kFailed) {
+        log_.LogLastError("RE - cannot create the shared block: ");
         return;
     }
     block_.Write32(platform::kRttyOffsetTarget, receiver_.Target());

@@ -51,9 +51,14 @@ bool UtilityLink::Open(const std::string& path, uint16_t productId) {
     if (!registered_) {
         registered_ = hid.RegisterDeviceNotifications(poster_);
     }
+    core_.write.reset();  // a write handle holds the box exclusively, even against us
     core_.write = hid.Open(path, platform::HidAccess::kWrite);
     if (!core_.write) {
-        log_.LogLastError("CreateFile: ");
+        if (platform::GetLastError() == platform::kErrorSharingViolation) {
+            log_.LogMessage(kBoxInUseText);
+        } else {
+            log_.LogLastError("CreateFile: ");
+        }
         core_.device.reset();
         updateMode_.store(false);
         return false;  // never marked connected: nothing counts as written unwritten

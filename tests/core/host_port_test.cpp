@@ -236,6 +236,33 @@ TEST_F(HostPortTest, PipeWriteFailureDropsTheRestOfTheText) {
     EXPECT_EQ(log.lines[0], "SE Write: ");
 }
 
+TEST_F(HostPortTest, AClientThatStopsReadingLosesRepliesWithOneLinePerStall) {
+    auto port = Make(HostPortKind::kKeyer);
+    port->OpenHostPort();
+    auto* fake = system.last;
+    fake->Connect();
+    Settle();
+    fake->SetWriteError(platform::kErrorNoRoom);
+    for (uint8_t reply : {0x0A, 0xC0, 0xC0}) {
+        port->WriteKeyerByte(reply);
+    }
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"KE port is not reading, replies dropped"}));
+    fake->SetWriteError(0);  // the client reads again
+    port->WriteKeyerByte('A');
+    EXPECT_EQ(fake->Writes(), (std::vector<std::string>{"A"}));
+    fake->SetWriteError(platform::kErrorNoRoom);
+    port->WriteKeyerByte('B');
+    EXPECT_EQ(log.lines.size(), 2u);  // a new stall is told again
+
+    // A new client that stalls at once is told about too.
+    fake->Disconnect();
+    Settle();
+    fake->Connect();
+    Settle();
+    port->WriteKeyerByte('C');
+    EXPECT_EQ(log.lines, std::vector<std::string>(3, "KE port is not reading, replies dropped"));
+}
+
 TEST_F(HostPortTest, ReopenClosesTheRunningPortFirst) {
     auto port = Make(HostPortKind::kKeyer);
     port->OpenHostPort();

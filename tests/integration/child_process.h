@@ -39,6 +39,15 @@ class TempFolder {
     std::string path_;
 };
 
+// The environment that keeps a program's runtime objects private to one test: its runtime
+// and settings folders, its single-instance lock and its RTTY block and socket. Tests run
+// side by side, so every program a test starts gets this.
+inline std::vector<std::string> PrivateEnv(const TempFolder& dir) {
+    const std::string name = std::filesystem::path(dir.Path()).filename().string();
+    return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
+            "ZUVOBOX_LOCK_DIR=" + dir / "lock", "ZUVOBOX_RTTY_SHM=/" + name};
+}
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -62,7 +71,7 @@ class ChildProcess {
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& env, const std::string& stdoutPath,
                  const std::string& stderrPath)
-        : stdoutPath_(stdoutPath) {
+        : program_(program), stdoutPath_(stdoutPath) {
         // The inherited environment with each NAME=value of env put in place of its NAME.
         std::vector<std::string> environment;
         for (char** e = environ; *e != nullptr; ++e) {
@@ -94,9 +103,20 @@ class ChildProcess {
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
+        // Started as a shell starts it: this test process ignores SIGPIPE, which exec would
+        // hand on.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) !=
+            0) {
             pid_ = -1;
         }
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
     }
     ~ChildProcess() {
@@ -148,9 +168,56 @@ class ChildProcess {
     }
 
     std::vector<std::string> Output() const { return ReadLines(stdoutPath_); }
+    // How often standard output holds `line`.
+    int CountLines(const std::string& line) const {
+        int n = 0;
+        for (const auto& l : Output()) {
+            n += l == line ? 1 : 0;
+        }
+        return n;
+    }
+    // Waits until the program blocks SIGHUP, SIGINT and SIGTERM, which its signal watcher
+    // does first thing: from then on those signals close it, where before they would kill
+    // it. A test that signals a program it has not heard from yet waits for this first.
+    bool WaitForSignalWatcher(std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+        const unsigned long long wanted =
+            (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        std::error_code ec;
+        const auto program = std::filesystem::canonical(program_, ec);
+        const std::string proc = "/proc/" + std::to_string(pid_);
+        while (std::chrono::steady_clock::now() < end) {
+            // Until exec the child is a copy of this process, with whatever mask it has.
+            if (std::filesystem::read_symlink(proc + "/exe", ec) != program) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            std::ifstream status(proc + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("SigBlk:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) & wanted) == wanted) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // The process's peak resident size so far (VmHWM), in KiB; -1 when unknown.
+    long PeakMemoryKiB() const {
+        std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::stol(line.substr(6));
+            }
+        }
+        return -1;
+    }
     pid_t Pid() const { return pid_; }
 
   private:
+    std::string program_;
     std::string stdoutPath_;
     pid_t pid_ = -1;
     bool exited_ = false;

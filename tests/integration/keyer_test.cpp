@@ -34,9 +34,7 @@ class KeyerIntegrationTest : public ::testing::Test {
             ZuvoBoxPath(),
             std::vector<std::string>{"--headless", "--simulate", "--sim-transcript", Transcript(),
                                      "--sim-control", Fifo()},
-            std::vector<std::string>{"XDG_RUNTIME_DIR=" + dir.Path(),
-                                     "XDG_CONFIG_HOME=" + dir / "config"},
-            dir / "zuvo.out", dir / "zuvo.err");
+            PrivateEnv(dir), dir / "zuvo.out", dir / "zuvo.err");
         ASSERT_TRUE(zuvo->WaitForLine("Connected to Zuvo Box version 1.0-0"));
         const std::string link = dir / "zuvobox/WINKEY_DEVICE";
         const auto end = Clock::now() + std::chrono::seconds(5);

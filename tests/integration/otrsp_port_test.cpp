@@ -2,85 +2,19 @@
 // runtime folder as a serial device, exactly as a logger would, while the simulated box's
 // front-panel switches are driven through the control FIFO.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/file.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "integration/child_process.h"
+#include "integration/pty_client.h"
 
 namespace zuvo::test {
 namespace {
 
-// The logger's side: the pty slave through the link, raw, locked like serial programs do.
-class Logger {
-  public:
-    explicit Logger(const std::string& path) {
-        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (fd_ < 0) {
-            return;
-        }
-        locked_ = flock(fd_, LOCK_EX | LOCK_NB) == 0;
-        termios t{};
-        tcgetattr(fd_, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd_, TCSANOW, &t);
-    }
-    ~Logger() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    bool Ok() const { return fd_ >= 0 && locked_; }
-    void Send(const std::string& text) const {
-        ASSERT_EQ(write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    // Everything read until `expected` has arrived (or 5 s passed).
-    std::string ReadUntil(const std::string& expected) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (got_.find(expected) == std::string::npos && std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) {
-                char buf[256];
-                const ssize_t n = read(fd_, buf, sizeof buf);
-                if (n > 0) {
-                    got_.append(buf, static_cast<size_t>(n));
-                }
-            }
-        }
-        const size_t at = got_.find(expected);
-        if (at == std::string::npos) {
-            return got_;
-        }
-        std::string upTo = got_.substr(0, at + expected.size());
-        got_.erase(0, at + expected.size());
-        return upTo;
-    }
-
-  private:
-    int fd_ = -1;
-    bool locked_ = false;
-    std::string got_;
-};
-
-bool WaitForPath(const std::string& path) {
-    for (int i = 0; i < 250; ++i) {
-        if (std::filesystem::exists(path)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
+using Logger = PtyClient;
 
 TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTimes) {
     TempFolder dir;
@@ -92,8 +26,7 @@ TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTim
     ChildProcess zuvo(
         ZuvoBoxPath(),
         {"--headless", "--simulate", "--ini", dir / "ZuvoBox.ini", "--sim-control", fifo},
-        {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"}, dir / "out",
-        dir / "err");
+        PrivateEnv(dir), dir / "out", dir / "err");
     ASSERT_TRUE(zuvo.WaitForLine("Connected to Zuvo Box version 1.0-0"));
     const std::string link = dir / "zuvobox/OTRSP_DEVICE";
     ASSERT_TRUE(WaitForPath(link));
@@ -106,11 +39,11 @@ TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTim
         Logger second(link);
         EXPECT_FALSE(second.Ok());
 
-        logger.Send("?NAME\r");
+        ASSERT_TRUE(logger.Write("?NAME\r"));
         EXPECT_EQ(logger.ReadUntil("\r"), "NAMEQarn Zuvo Box (plus)\r");
-        logger.Send("RX1S\r?RX\r");
+        ASSERT_TRUE(logger.Write("RX1S\r?RX\r"));
         EXPECT_EQ(logger.ReadUntil("\r"), "RX1S\r");
-        logger.Send("ERX1\rETX1\r");
+        ASSERT_TRUE(logger.Write("ERX1\rETX1\r"));
         EXPECT_EQ(logger.ReadUntil("$TX1\r"), "$RX1S\r$TX1\r");
 
         // The front panel forces TX and RX to radio 2, then lets go.
@@ -118,9 +51,9 @@ TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTim
         EXPECT_EQ(logger.ReadUntil("$TX2\r"), "$RX2\r$TX2\r");
         { std::ofstream(fifo) << "switches 0\n"; }
         EXPECT_EQ(logger.ReadUntil("$TX1\r"), "$RX1S\r$TX1\r");
-        logger.Send("TX2\r");
+        ASSERT_TRUE(logger.Write("TX2\r"));
         EXPECT_EQ(logger.ReadUntil("$TX2\r"), "$TX2\r");
-        logger.Send("?TX\r");
+        ASSERT_TRUE(logger.Write("?TX\r"));
         EXPECT_EQ(logger.ReadUntil("\r"), "TX2\r");
     }
 
@@ -131,7 +64,7 @@ TEST(OtrspPortTest, LoggerGetsRepliesAndFrontPanelReportsAndComesBackAHundredTim
             ADD_FAILURE() << "cycle " << i << ": cannot open";
             break;
         }
-        logger.Send(i % 2 == 0 ? "?TX\r" : "?ETX\r");
+        ASSERT_TRUE(logger.Write(i % 2 == 0 ? "?TX\r" : "?ETX\r"));
         const std::string reply = logger.ReadUntil("\r");
         if (reply != expected) {
             ADD_FAILURE() << "cycle " << i << ": " << reply;
@@ -164,8 +97,7 @@ TEST(OtrspPortTest, LinesEndingCrLfAreUnderstood) {
     ChildProcess zuvo(
         ZuvoBoxPath(),
         {"--headless", "--simulate", "--ini", dir / "ZuvoBox.ini", "--sim-transcript", transcript},
-        {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"}, dir / "out",
-        dir / "err");
+        PrivateEnv(dir), dir / "out", dir / "err");
     ASSERT_TRUE(zuvo.WaitForLine("Connected to Zuvo Box version 1.0-0"));
     const std::string link = dir / "zuvobox/OTRSP_DEVICE";
     ASSERT_TRUE(WaitForPath(link));
@@ -174,11 +106,11 @@ TEST(OtrspPortTest, LinesEndingCrLfAreUnderstood) {
         ASSERT_TRUE(logger.Ok());
         // The answer comes once the box has answered the connect query: TX and RX lines
         // are taken from then on.
-        logger.Send("?NAME\r\n");
+        ASSERT_TRUE(logger.Write("?NAME\r\n"));
         EXPECT_EQ(logger.ReadUntil("\r"), "NAMEQarn Zuvo Box (plus)\r");
-        logger.Send("TX2\r\nTX1\r\n?TX\r\n");
+        ASSERT_TRUE(logger.Write("TX2\r\nTX1\r\n?TX\r\n"));
         EXPECT_EQ(logger.ReadUntil("\r"), "TX1\r");
-        logger.Send("RX2\n?RX\n");
+        ASSERT_TRUE(logger.Write("RX2\n?RX\n"));
         EXPECT_EQ(logger.ReadUntil("\r"), "RX2\r");
         // Read while the logger is still there: its going drops its PTT with one more state.
         std::vector<std::string> states;

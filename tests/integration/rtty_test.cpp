@@ -27,8 +27,9 @@ struct Line {
 class RttyIntegrationTest : public ::testing::Test {
   protected:
     std::vector<std::string> Env() const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
-                "ZUVOBOX_RTTY_SHM=" + blockName};
+        std::vector<std::string> env = PrivateEnv(dir);
+        env.push_back("ZUVOBOX_RTTY_SHM=" + blockName);  // the later entry wins
+        return env;
     }
     std::unique_ptr<ChildProcess> StartZuvoBox(const std::string& name = "zuvo") {
         return std::make_unique<ChildProcess>(
@@ -161,7 +162,7 @@ TEST_F(RttyIntegrationTest, BadMessagesAreLoggedAndTheCounterIsReadable) {
     const int s = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    const std::string path = dir / "zuvobox/Zuvo Box RTTY Message";
+    const std::string path = dir / "lock/Zuvo Box RTTY Message";
     std::strcpy(addr.sun_path, path.c_str());
     const char junk[5] = {6, 1, 'A', 0, 0};
     for (int i = 0; i < 3; ++i) {
@@ -179,6 +180,22 @@ TEST_F(RttyIntegrationTest, BadMessagesAreLoggedAndTheCounterIsReadable) {
     const auto lines = Transcript();
     EXPECT_FALSE(std::any_of(lines.begin(), lines.end(),
                              [](const Line& l) { return l.who == "host" && l.code == 0x43; }));
+}
+
+TEST_F(RttyIntegrationTest, MessagesArriveWhateverTheLengthOfTheRuntimeFolder) {
+    // Longer than a socket address can hold.
+    const std::string runtime = dir / std::string(120, 'r');
+    std::filesystem::create_directories(runtime);
+    auto env = Env();
+    env.push_back("XDG_RUNTIME_DIR=" + runtime);
+    ChildProcess zuvo(ZuvoBoxPath(), {"--headless", "--simulate"}, env, dir / "zuvo.out",
+                      dir / "zuvo.err");
+    ASSERT_TRUE(zuvo.WaitForLine("Connected to Zuvo Box version 1.0-0"));
+    std::string err;
+    EXPECT_EQ(0, Rtty({"--raw", "0x00410506"}, nullptr, &err)) << err;  // station 5
+    EXPECT_TRUE(zuvo.WaitForLine("RE - bad station number 0x05"));
+    zuvo.Signal(SIGTERM);
+    EXPECT_EQ(0, zuvo.Wait());
 }
 
 TEST_F(RttyIntegrationTest, BlockLeftByAKilledProgramIsTakenOverByTheNextStart) {

@@ -17,9 +17,7 @@ namespace {
 
 class UtilityCliTest : public ::testing::Test {
   protected:
-    std::vector<std::string> Env() const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"};
-    }
+    std::vector<std::string> Env() const { return PrivateEnv(dir); }
     std::unique_ptr<ChildProcess> Run(const std::string& name, std::vector<std::string> args) {
         return std::make_unique<ChildProcess>(std::string(ZUVO_BIN_DIR) + "/ZuvoBoxUtility", args,
                                               Env(), dir / (name + ".out"), dir / (name + ".err"));

@@ -13,8 +13,9 @@ namespace {
 class UtilityWindowProgramTest : public ::testing::Test {
   protected:
     std::vector<std::string> Env(const std::string& platform) const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
-                "QT_QPA_PLATFORM=" + platform, "DISPLAY=", "WAYLAND_DISPLAY="};
+        std::vector<std::string> env = PrivateEnv(dir);
+        env.insert(env.end(), {"QT_QPA_PLATFORM=" + platform, "DISPLAY=", "WAYLAND_DISPLAY="});
+        return env;
     }
     std::string UtilityPath() const { return std::string(ZUVO_BIN_DIR) + "/ZuvoBoxUtility"; }
     bool BuiltWithoutWindow(int status) const {
@@ -39,7 +40,8 @@ TEST_F(UtilityWindowProgramTest, ScreenshotConnectsToTheSimulatedBoxAndEnds) {
 
 TEST_F(UtilityWindowProgramTest, ASignalClosesTheWindowAndWithoutADisplayThereIsNone) {
     ChildProcess utility(UtilityPath(), {"--simulate"}, Env("offscreen"), dir / "out", dir / "err");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Not sooner: a signal before the program has taken it over would simply kill it.
+    ASSERT_TRUE(utility.WaitForSignalWatcher());
     utility.Signal(SIGTERM);
     const int status = utility.Wait(std::chrono::seconds(20));
     if (BuiltWithoutWindow(status)) {

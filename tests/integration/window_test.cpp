@@ -13,8 +13,9 @@ namespace {
 class WindowProgramTest : public ::testing::Test {
   protected:
     std::vector<std::string> Env(const std::string& platform) const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config",
-                "QT_QPA_PLATFORM=" + platform, "DISPLAY=", "WAYLAND_DISPLAY="};
+        std::vector<std::string> env = PrivateEnv(dir);
+        env.insert(env.end(), {"QT_QPA_PLATFORM=" + platform, "DISPLAY=", "WAYLAND_DISPLAY="});
+        return env;
     }
     TempFolder dir;
 };

@@ -123,6 +123,23 @@ TEST_F(BoxLinkTest, OpenFailuresNameTheStepAndNeverLeaveTheLinkMarkedConnected) 
     }
 }
 
+TEST_F(BoxLinkTest, ABoxAnotherProgramHoldsIsNotShared) {
+    hid.AddDevice(kBoxPath, kBox);
+    test::FakeEventLog otherLog;
+    RecordingLinkEvents otherEvents;
+    BoxState otherState;
+    BoxLink other{hid, queue, otherLog, otherState, otherEvents};
+    ASSERT_TRUE(other.OpenBox(kBoxPath));
+
+    link.FindBox();
+    EXPECT_FALSE(link.IsConnectedFlag());
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"Zuvo Box is in use by another program"}));
+    EXPECT_EQ(hid.OpenReadHandles(kBoxPath), 1);  // the holder's only
+
+    other.Shutdown();  // the holder ends: the box is free again
+    EXPECT_TRUE(link.OpenBox(kBoxPath));
+}
+
 TEST_F(BoxLinkTest, AttributesFailureIsLogged) {
     FakeHidSystem::Device d = kBox;
     d.attributesError = platform::kErrorAccessDenied;

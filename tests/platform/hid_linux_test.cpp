@@ -39,6 +39,22 @@ TEST(LinuxHidSystem, OpeningWhatIsNoHidDeviceFailsWithTheReason) {
     EXPECT_EQ(GetLastError(), FromErrno(ENODEV));
 }
 
+// A write handle holds the node exclusively, against any other program and this one.
+TEST(LinuxHidSystem, AWriteHandleHoldsTheDeviceUntilItIsClosed) {
+    test::TempDir dir;
+    const std::string node = dir / "hidraw";
+    ::close(::open(node.c_str(), O_CREAT | O_WRONLY, 0600));
+    LinuxHidSystem hid;
+    auto holder = hid.Open(node, HidAccess::kWrite);
+    ASSERT_NE(holder, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(hid.Open(node, HidAccess::kWrite), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorSharingViolation);
+    EXPECT_NE(hid.Open(node, HidAccess::kRead), nullptr);  // reading shares
+    holder.reset();
+    EXPECT_NE(hid.Open(node, HidAccess::kWrite), nullptr);
+}
+
 // A FIFO stands in for a hidraw node: it has the same read, write and poll behaviour that
 // the handles rely on (reports as whole writes, POLLHUP when the other side goes).
 class HidHandleOnFifo : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include "platform/posix/rtty_channel_posix.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/posix/rtty_client_posix.h"
 
@@ -206,6 +208,41 @@ TEST_F(RttyMessagePosixTest, SocketLeftByADeadProgramIsReplaced) {
     Message m;
     ASSERT_TRUE(Next(m));
     EXPECT_EQ(hello, m.wParam);
+}
+
+TEST_F(RttyMessagePosixTest, ASenderThatNeverStopsIsHeldBackByTheSocket) {
+    PosixRttyMessageReceiver receiver(socketPath);
+    ASSERT_TRUE(receiver.Register(queue));
+    const int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, socketPath.c_str());
+    ASSERT_EQ(0, connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    const uint32_t hello = 0x00000101;
+    // Nobody takes the messages: the receiver stops at its bound, and once the socket's
+    // queue is full too the sender waits in vain.
+    int sent = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end) {
+        if (send(s, &hello, 4, 0) == 4) {
+            ++sent;
+            continue;
+        }
+        pollfd p{s, POLLOUT, 0};
+        if (errno == EAGAIN && poll(&p, 1, 200) == 0 && queue.Size() >= 256) {
+            break;
+        }
+    }
+    close(s);
+    EXPECT_GT(sent, 256);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(queue.Size(), 256u);
+    // Taken, they make room for the rest, in order.
+    Message m;
+    for (int i = 0; i < sent; ++i) {
+        ASSERT_TRUE(Next(m)) << i;
+        EXPECT_EQ(m.wParam, hello);
+    }
 }
 
 TEST_F(RttyMessagePosixTest, ClientReportsNoProgramClearly) {

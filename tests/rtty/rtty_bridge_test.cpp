@@ -305,7 +305,7 @@ TEST_F(RttyBridgeTest, ReceiverNoteIsLoggedAndNotTakenAsAMessage) {
     EXPECT_EQ((std::vector<std::string>{"note"}), log.lines);
 }
 
-TEST(RttyBridgeOpen, WithoutABlockTheBridgeStillWorksSilently) {
+TEST(RttyBridgeOpen, WithoutASocketOrABlockTheBridgeSaysSoAndStillCounts) {
     test::FakeEventLog log;
     test::FakeVerbose verbose;
     test::FakeBoxSender sender(&log);
@@ -314,9 +314,15 @@ TEST(RttyBridgeOpen, WithoutABlockTheBridgeStillWorksSilently) {
     platform::fake::FakeRttySharedBlock block;
     block.openResult = platform::SharedBlockOpen::kFailed;
     platform::fake::FakeRttyMessageReceiver receiver;
+    receiver.registerResult = false;
     platform::MessageQueue queue;
     RttyBridge bridge(switching, state, sender, log, verbose, block, receiver, queue);
     bridge.OpenRttyBridge();
+    const std::string reason = " " + platform::SystemErrorText(platform::kErrorAccessDenied);
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"RE - cannot receive RTTY messages: ", reason,
+                                        "RE - cannot create the shared block: ", reason}));
+    log.Clear();
     bridge.OnRttyStatusReport(kRttyStatusReady);
     bridge.OnRttyMessage(PackRttyMessage(kRttyChar, 1, 'A'), 0);
     EXPECT_TRUE(log.lines.empty());

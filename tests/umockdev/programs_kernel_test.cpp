@@ -70,10 +70,8 @@ class ProgramsOnEmulatedKernel : public ::testing::Test {
     }
 
     // Everything the programs here are given besides what they inherit (the preload library
-    // and UMOCKDEV_DIR): their own runtime and settings folders.
-    std::vector<std::string> ProgramEnvironment() const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"};
-    }
+    // and UMOCKDEV_DIR): their own runtime and settings folders, lock and RTTY block.
+    std::vector<std::string> ProgramEnvironment() const { return PrivateEnv(dir); }
     std::unique_ptr<ChildProcess> Start(const std::string& program, const std::string& name,
                                         const std::vector<std::string>& args) {
         return std::make_unique<ChildProcess>(std::string(ZUVO_BIN_DIR) + "/" + program, args,

@@ -52,6 +52,18 @@ TEST_F(UtilityDlgTest, FailedHandleOpenLeavesTheLinkDisconnected) {
     EXPECT_TRUE(Sent().empty());
 }
 
+TEST_F(UtilityDlgTest, ABoxAnotherProgramHoldsIsNotShared) {
+    AddBox();
+    auto holder = hid_.Open(kBox, platform::HidAccess::kWrite);
+    ASSERT_NE(holder, nullptr);
+    dlg_.OnControlChanged(kConnect);
+    EXPECT_EQ(TakeLines(), (Lines{"Zuvo Box is in use by another program", "Not connected"}));
+    EXPECT_FALSE(dlg_.Link().IsConnectedFlag());
+    holder.reset();
+    dlg_.OnControlChanged(kConnect);
+    EXPECT_EQ(TakeLines(), Lines{"Connected"});
+}
+
 TEST_F(UtilityDlgTest, BootLoaderConnectsInUpdateModeAndRefusesCommands) {
     AddBox(box::kProductBootLoader);
     dlg_.OnControlChanged(kConnect);

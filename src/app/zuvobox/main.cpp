@@ -153,6 +153,12 @@ int main(int argc, char** argv) {
     if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
         return 1;
     }
+    if (lock.Held()) {
+        // No other run of ours is alive, so what a crashed one left is stale: its pty links
+        // would lead a logger into whatever terminal reuses the pty.
+        posix::RemoveStalePipeLinks();
+        posix::RemoveStaleRttyObjects();
+    }
 
     std::string iniPath = options->iniPath;
     if (iniPath.empty()) {

@@ -12,7 +12,9 @@
 #include "core/single_instance.h"
 #include "generated/version.h"
 #include "platform/posix/hid_linux.h"
+#include "platform/posix/host_port_posix.h"
 #include "platform/posix/instance_lock.h"
+#include "platform/posix/rtty_channel_posix.h"
 #include "platform/posix/signal_watcher.h"
 #include "sim/sim_bootloader.h"
 #include "sim/sim_hid.h"
@@ -151,6 +153,12 @@ int main(int argc, char** argv) {
     posix::PosixInstanceLock lock;
     if (!zuvo::ClaimSingleInstance(lock, dialogs)) {
         return 1;
+    }
+    if (lock.Held()) {
+        // No other run of ours is alive, so what a crashed one left is stale: its pty links
+        // would lead a logger into whatever terminal reuses the pty.
+        posix::RemoveStalePipeLinks();
+        posix::RemoveStaleRttyObjects();
     }
 
     std::unique_ptr<zuvo::platform::IHidSystem> hid;

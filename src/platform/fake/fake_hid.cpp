@@ -17,9 +17,11 @@ class FakeHidHandle final : public IHidHandle {
         }
     }
     ~FakeHidHandle() override {
+        std::lock_guard lock(system_.mutex_);
         if (access_ == HidAccess::kRead) {
-            std::lock_guard lock(system_.mutex_);
             --system_.devices_[path_].readHandles;
+        } else if (access_ == HidAccess::kWrite) {
+            --system_.devices_[path_].writeHandles;  // counted by Open
         }
     }
 
@@ -160,6 +162,13 @@ std::unique_ptr<IHidHandle> FakeHidSystem::Open(const std::string& path, HidAcce
     if (error != 0) {
         SetLastError(error);
         return nullptr;
+    }
+    if (access == HidAccess::kWrite) {
+        if (it->second.writeHandles > 0) {
+            SetLastError(kErrorSharingViolation);  // a write handle holds the device
+            return nullptr;
+        }
+        ++it->second.writeHandles;
     }
     SetLastError(0);
     mutex_.unlock();

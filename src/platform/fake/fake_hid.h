@@ -13,7 +13,8 @@
 namespace zuvo::platform::fake {
 
 // In-memory HID devices for unit tests. Reports the test pushes are read by the device read
-// thread; reports the logic writes are recorded. Thread-safe.
+// thread; reports the logic writes are recorded. As on a real system, a second write handle
+// of a device is refused while one lives. Thread-safe.
 class FakeHidSystem final : public IHidSystem {
   public:
     struct Device {
@@ -49,6 +50,7 @@ class FakeHidSystem final : public IHidSystem {
         std::deque<std::vector<uint8_t>> input;
         std::vector<std::vector<uint8_t>> written;
         int readHandles = 0;
+        int writeHandles = 0;  // at most one: a write handle holds the device exclusively
     };
     std::mutex mutex_;
     std::condition_variable changed_;

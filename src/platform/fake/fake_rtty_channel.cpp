@@ -5,6 +5,7 @@ namespace zuvo::platform::fake {
 SharedBlockOpen FakeRttySharedBlock::CreateOrOpen() {
     ++opens;
     open_ = openResult != SharedBlockOpen::kFailed;
+    SetLastError(open_ ? kErrorSuccess : kErrorAccessDenied);
     return openResult;
 }
 

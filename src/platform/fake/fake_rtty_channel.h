@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/errors.h"
 #include "platform/rtty_channel.h"
 
 namespace zuvo::platform::fake {
@@ -32,6 +33,7 @@ class FakeRttyMessageReceiver final : public IRttyMessageReceiver {
 
     bool Register(IMessagePoster& p) override {
         poster = &p;
+        SetLastError(registerResult ? kErrorSuccess : kErrorAccessDenied);
         return registerResult;
     }
     uint32_t Target() const override { return target; }

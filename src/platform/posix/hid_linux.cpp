@@ -5,6 +5,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -302,6 +303,17 @@ std::unique_ptr<IHidHandle> LinuxHidSystem::Open(const std::string& path, HidAcc
             const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0) {
                 SetLastErrorFromErrno();
+                return nullptr;
+            }
+            // hidraw lets every opener write; the lock is how programs driving the box keep
+            // out of each other's way, whoever runs them.
+            int rc;
+            do {
+                rc = ::flock(fd, LOCK_EX | LOCK_NB);
+            } while (rc != 0 && errno == EINTR);
+            if (rc != 0) {
+                SetLastError(errno == EWOULDBLOCK ? kErrorSharingViolation : ErrorFromErrno(errno));
+                ::close(fd);
                 return nullptr;
             }
             SetLastError(kErrorSuccess);

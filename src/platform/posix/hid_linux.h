@@ -21,7 +21,9 @@ namespace zuvo::platform::posix {
 //   device (missing: the errno of stat, e.g. "No such file or directory"; another kind of
 //   file: "No such device") and returns a handle that can only read attributes, because a
 //   user may not open other users' keyboards and the identity check must not need to.
-// Open(path, kWrite): open(O_WRONLY); Write blocks until the kernel took the report.
+// Open(path, kWrite): open(O_WRONLY) and an exclusive flock on the node, held while the
+//   handle lives; a node another open file holds locked fails with kErrorSharingViolation.
+//   Write blocks until the kernel took the report.
 // Open(path, kRead): open(O_RDONLY | O_NONBLOCK) plus an eventfd that Wake signals.
 //
 // IHidHandle::GetAttributes: vendor, product and bcdDevice of the USB device above the node

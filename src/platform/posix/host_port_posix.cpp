@@ -1,5 +1,6 @@
 #include "platform/posix/host_port_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -27,7 +28,6 @@ namespace zuvo::platform::posix {
 
 namespace {
 
-constexpr int kWriteTimeoutMs = 1000;
 constexpr int kClientRecheckMs = 200;
 constexpr int kModemSampleMs = 10;
 
@@ -56,29 +56,20 @@ bool Woken(int wakeFd) {
     return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t length) {
+// The descriptor is non-blocking: what does not fit now is dropped (kErrorNoRoom).
+bool WriteNow(int fd, const uint8_t* data, size_t length) {
     size_t done = 0;
     while (done < length) {
         const ssize_t n = ::write(fd, data + done, length - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
             continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN) {
+        } else if (n < 0 && errno != EAGAIN) {
             SetError(errno);
             return false;
-        }
-        pollfd p{fd, POLLOUT, 0};
-        const int r = poll(&p, 1, kWriteTimeoutMs);
-        if (r == 0) {
-            SetError(ETIMEDOUT);
-            return false;
-        }
-        if (r < 0 && errno != EINTR) {
-            SetError(errno);
+        } else {
+            SetLastError(kErrorNoRoom);
             return false;
         }
     }
@@ -101,7 +92,7 @@ class FdHandleBase : public IHostPortHandle {
         [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
     }
 
-    bool Write(const uint8_t* data, size_t length) override { return WriteAll(fd_, data, length); }
+    bool Write(const uint8_t* data, size_t length) override { return WriteNow(fd_, data, length); }
 
   protected:
     bool InitWake() {
@@ -530,6 +521,27 @@ class SerialDevice final : public FdHandleBase {
 };
 
 }  // namespace
+
+void RemoveStalePipeLinks(const std::string& folder) {
+    const std::string dir = folder.empty() ? RuntimeDir() : folder;
+    if (dir.empty()) {
+        return;
+    }
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    // Links only (the lock file and the RTTY socket may share the folder); a half-made
+    // "<name>.new<pid>" link of an interrupted replacement goes too.
+    while (const dirent* entry = readdir(d)) {
+        struct stat st {};
+        if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+            unlinkat(dirfd(d), entry->d_name, 0);
+        }
+    }
+    closedir(d);
+}
 
 std::unique_ptr<IHostPortHandle> PosixHostPortSystem::CreatePipeServer(const std::string& name) {
     std::string folder = folder_;

@@ -27,7 +27,7 @@ InstanceLockResult PosixInstanceLock::Acquire(const std::string& name) {
     }
     std::string folder = folder_;
     if (folder.empty()) {
-        folder = RuntimeDir();
+        folder = LockDir();
         if (folder.empty()) {
             return InstanceLockResult::kFailed;
         }

@@ -22,6 +22,10 @@
 
 namespace zuvo::platform::posix {
 
+namespace {
+constexpr size_t kMaxWaitingMessages = 256;
+}  // namespace
+
 std::string RttyBlockName() {
     const char* name = std::getenv("ZUVOBOX_RTTY_SHM");
     if (name != nullptr && name[0] == '/' && name[1] != '\0') {
@@ -31,11 +35,29 @@ std::string RttyBlockName() {
 }
 
 std::string RttySocketPath(std::string* error) {
-    const std::string dir = RuntimeDir(error);
+    const std::string dir = LockDir(error);
     if (dir.empty()) {
         return {};
     }
     return dir + "/" + kRttyMessageName;
+}
+
+void RemoveStaleRttyObjects() {
+    const std::string socketPath = RttySocketPath();
+    struct stat st {};
+    if (!socketPath.empty() && lstat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        unlink(socketPath.c_str());
+    }
+    const std::string block = RttyBlockName();
+    const int fd = shm_open(block.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return;
+    }
+    // Nobody holds its lock: the program that made it has ended.
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        shm_unlink(block.c_str());
+    }
+    close(fd);
 }
 
 // ---- shared block ----------------------------------------------------------------------
@@ -81,7 +103,13 @@ SharedBlockOpen PosixRttySharedBlock::CreateOrOpen() {
         return SharedBlockOpen::kFailed;
     };
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        return fail();  // a running interface program holds it
+        if (errno == EWOULDBLOCK) {
+            // A running interface program, maybe another user's, holds it.
+            const SharedBlockOpen result = fail();
+            SetLastError(kErrorSharingViolation);
+            return result;
+        }
+        return fail();
     }
     struct stat st {};
     if (fstat(fd_, &st) != 0) {
@@ -134,6 +162,7 @@ PosixRttyMessageReceiver::PosixRttyMessageReceiver(std::string path) : path_(std
 
 PosixRttyMessageReceiver::~PosixRttyMessageReceiver() {
     if (thread_.joinable()) {
+        poster_->StopFlow(flow_);
         const uint64_t one = 1;
         if (write(stopEvent_, &one, sizeof one) < 0) {
             // Cannot happen with a counter far from overflow; the join below would hang, so
@@ -159,6 +188,7 @@ uint32_t PosixRttyMessageReceiver::Target() const {
 
 bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
     if (socket_ >= 0) {
+        SetLastError(kErrorAlreadyExists);
         return false;
     }
     if (path_.empty()) {
@@ -180,8 +210,8 @@ bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
         SetLastErrorFromErrno();
         return false;
     }
-    // A socket file left by a program that died would make bind fail. The runtime folder
-    // holds the single-instance lock too, so no live interface program uses this path.
+    // A socket file left by a program that died would make bind fail. Its folder holds the
+    // single-instance lock too, so no live interface program uses this path.
     unlink(path_.c_str());
     if (bind(socket_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         SetLastErrorFromErrno();
@@ -189,6 +219,8 @@ bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
     }
     bound_ = true;
     chmod(path_.c_str(), 0600);
+    poster_ = &poster;
+    flow_ = poster.AddFlow(kMaxWaitingMessages);
     thread_ = std::thread([this, &poster] { ReadLoop(poster); });
     return true;
 }
@@ -196,6 +228,10 @@ bool PosixRttyMessageReceiver::Register(IMessagePoster& poster) {
 void PosixRttyMessageReceiver::ReadLoop(IMessagePoster& poster) {
     bool badSizeReported = false;
     for (;;) {
+        // A program sending without end waits in the socket's buffer, not in our memory.
+        if (poster.WaitForRoom(flow_) == 0) {
+            return;
+        }
         pollfd fds[2] = {{stopEvent_, POLLIN, 0}, {socket_, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
@@ -228,6 +264,7 @@ void PosixRttyMessageReceiver::ReadLoop(IMessagePoster& poster) {
                 note.id = kMsgRtty;
                 note.text = "RE - ignored a message of " + std::to_string(n) +
                             " bytes (4 or 8 expected); further ones are not logged";
+                note.flow = flow_;
                 poster.Post(std::move(note));
             }
             continue;
@@ -238,6 +275,7 @@ void PosixRttyMessageReceiver::ReadLoop(IMessagePoster& poster) {
         message.id = kMsgRtty;
         message.wParam = le32toh(words[0]);
         message.lParam = static_cast<int32_t>(le32toh(words[1]));
+        message.flow = flow_;
         poster.Post(std::move(message));
     }
 }

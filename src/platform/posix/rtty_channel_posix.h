@@ -13,9 +13,15 @@ namespace zuvo::platform::posix {
 // block (one starting with "/"), so that several interface programs can run side by side
 // under test without sharing one.
 std::string RttyBlockName();
-// The message socket: "Zuvo Box RTTY Message" in the runtime folder. "" (error filled) when
-// the runtime folder cannot be used.
+// The message socket: "Zuvo Box RTTY Message" in the per-user LockDir(), a short fixed path
+// that always fits a socket address (the runtime folder may be too long for one). ""
+// (error filled) when that folder cannot be used.
 std::string RttySocketPath(std::string* error = nullptr);
+
+// Removes the message socket (RttySocketPath()) and the shared block (RttyBlockName()) that a
+// run of this user which did not end cleanly left behind; a block another user owns or a
+// running program holds is left alone. Call it only while holding the single-instance lock.
+void RemoveStaleRttyObjects();
 
 // The shared block as a POSIX shared-memory object of 4096 bytes, mode 0600. The owner holds
 // an exclusive flock on it for its life, which the kernel drops when the process ends:
@@ -47,7 +53,9 @@ class PosixRttySharedBlock final : public IRttySharedBlock {
 // The RTTY message as datagrams on a Unix socket. Each datagram holds wParam, or wParam and
 // lParam, as 32-bit little-endian numbers (4 or 8 bytes). A read thread waits on the socket
 // and an eventfd, posts each message, and drops datagrams of any other size (the first one
-// is reported as a note). The destructor stops and joins the thread and removes the socket.
+// is reported as a note). It stops reading while 256 of its messages wait for the main
+// thread, so a sender that never stops is held back by the socket's buffer. The destructor
+// stops and joins the thread and removes the socket.
 class PosixRttyMessageReceiver final : public IRttyMessageReceiver {
   public:
     // path: the socket; empty means RttySocketPath().
@@ -64,6 +72,8 @@ class PosixRttyMessageReceiver final : public IRttyMessageReceiver {
     void ReadLoop(IMessagePoster& poster);
 
     std::string path_;
+    IMessagePoster* poster_ = nullptr;
+    uint32_t flow_ = 0;
     int socket_ = -1;
     int stopEvent_ = -1;
     bool bound_ = false;

@@ -71,7 +71,7 @@ bool PosixRttyTransport::Open(std::string& error) {
         std::string why;
         socketPath_ = RttySocketPath(&why);
         if (socketPath_.empty()) {
-            error = "no runtime folder for the RTTY message: " + why;
+            error = "no folder for the RTTY message: " + why;
             Close();
             return false;
         }

@@ -9,7 +9,7 @@ namespace zuvo::platform::posix {
 
 // An RTTY program's side of the bridge on Linux: maps the shared block read-only, checks that
 // the process named at offset 0 still runs, and sends the message as a 4-byte datagram to
-// the interface program's socket in the runtime folder.
+// the interface program's socket (RttySocketPath).
 class PosixRttyTransport final : public IRttyTransport {
   public:
     // Empty arguments mean the standard block name and socket path.

@@ -55,6 +55,18 @@ bool PrepareRuntimeDir(const std::string& path, std::string* error) {
     return true;
 }
 
+std::string LockDirPath(const char* lockDirOverride, unsigned uid) {
+    if (lockDirOverride != nullptr && lockDirOverride[0] == '/' && lockDirOverride[1] != '\0') {
+        return lockDirOverride;
+    }
+    return "/tmp/zuvobox-" + std::to_string(uid);
+}
+
+std::string LockDir(std::string* error) {
+    const std::string path = LockDirPath(std::getenv("ZUVOBOX_LOCK_DIR"), ::geteuid());
+    return PrepareRuntimeDir(path, error) ? path : std::string();
+}
+
 std::string RuntimeDir(std::string* error) {
     const std::string path = RuntimeDirPath(std::getenv("XDG_RUNTIME_DIR"), ::geteuid());
     return PrepareRuntimeDir(path, error) ? path : std::string();

@@ -15,7 +15,11 @@ SignalWatcher::SignalWatcher(IMessagePoster& poster) {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);  // the terminal was closed
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A reader of our output that has gone (`ZuvoBox --headless | grep ...`, its terminal
+    // closed) must not end the program before its closing sequence: the write just fails.
+    signal(SIGPIPE, SIG_IGN);
     signalFd_ = signalfd(-1, &set, SFD_CLOEXEC);
     stopFd_ = eventfd(0, EFD_CLOEXEC);
     if (signalFd_ >= 0 && stopFd_ >= 0) {

@@ -6,10 +6,12 @@
 
 namespace zuvo::platform::posix {
 
-// Turns SIGINT and SIGTERM into the window's close command (kMsgClose posted to the main
-// thread), so a headless run closes exactly as the window's close box would.
+// Turns SIGINT, SIGTERM and SIGHUP into the window's close command (kMsgClose posted to the
+// main thread), so a headless run closes exactly as the window's close box would, also when
+// its terminal is closed. SIGPIPE is ignored: output nobody reads any more fails quietly
+// instead of ending the program.
 //
-// Construct it in main() before any other thread starts: it blocks the two signals in the
+// Construct it in main() before any other thread starts: it blocks the signals in the
 // calling thread, and threads started later inherit the mask, so only its own thread
 // (waiting on a signalfd) ever sees them. The destructor stops and joins that thread.
 class SignalWatcher {
