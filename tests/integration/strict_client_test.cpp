@@ -68,9 +68,7 @@ class StrictClientTest : public ::testing::Test {
             }
         }
     }
-    std::vector<std::string> Env() const {
-        return {"XDG_RUNTIME_DIR=" + dir.Path(), "XDG_CONFIG_HOME=" + dir / "config"};
-    }
+    std::vector<std::string> Env() const { return PrivateEnv(dir); }
     std::string Link(const std::string& name) const { return dir / ("zuvobox/" + name); }
     std::unique_ptr<ChildProcess> Client(const std::string& program,
                                          const std::vector<std::string>& args) const {

@@ -532,11 +532,13 @@ void RemoveStalePipeLinks(const std::string& folder) {
         return;
     }
     // Links only (the lock file and the RTTY socket may share the folder); a half-made
-    // "<name>.new<pid>" link of an interrupted replacement goes too.
+    // "<name>.new<pid>" link of an interrupted replacement goes too, and so do the links'
+    // client-lines sockets, whole or half-made.
     while (const dirent* entry = readdir(d)) {
         struct stat st {};
         if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(st.st_mode)) {
+            (S_ISLNK(st.st_mode) ||
+             (S_ISSOCK(st.st_mode) && std::strstr(entry->d_name, ZUVO_CLIENT_LINES_SUFFIX)))) {
             unlinkat(dirfd(d), entry->d_name, 0);
         }
     }
