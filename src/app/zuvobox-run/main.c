@@ -172,6 +172,13 @@ int main(int argc, char** argv) {
         fputs("zuvobox-run: the runtime folder's path is too long\n", stderr);
         return EXIT_WRAPPER;
     }
+    /* Before the program starts: once its filter is in, a supervisor that fails would turn
+     * its modem-control calls on every file, real serial ports included, into errors. */
+    struct modem_supervisor supervisor;
+    if (modem_supervisor_init(&supervisor, folder) != 0) {
+        fprintf(stderr, "zuvobox-run: cannot answer modem-control calls: %s\n", strerror(errno));
+        return EXIT_WRAPPER;
+    }
 
     /* Signals are taken through a descriptor; the program gets the default handling back. */
     sigset_t handled;
@@ -194,6 +201,7 @@ int main(int argc, char** argv) {
     const pid_t program = fork();
     if (program < 0) {
         perror("zuvobox-run: fork");
+        modem_supervisor_close(&supervisor);
         return EXIT_WRAPPER;
     }
     if (program == 0) {
@@ -202,21 +210,11 @@ int main(int argc, char** argv) {
         run_program(pair[1], argv + first);
     }
     close(pair[1]);
+    /* None when the child could not install the filter: it has said why and exits. */
     const int listener = receive_fd(pair[0]);
     close(pair[0]);
-
-    struct modem_supervisor supervisor;
-    int serving = 0;
-    if (listener >= 0) {
-        if (modem_supervisor_init(&supervisor, listener, folder) == 0) {
-            serving = 1;
-        } else {
-            /* The program's modem-control calls then fail as they would without us. */
-            fprintf(stderr, "zuvobox-run: cannot answer modem-control calls: %s\n",
-                    strerror(errno));
-            close(listener);
-        }
-    }
+    supervisor.listener = listener;
+    const int serving = listener >= 0;
     const int signals = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
 
     int status = EXIT_WRAPPER;
@@ -246,8 +244,8 @@ int main(int argc, char** argv) {
             }
         }
     }
+    modem_supervisor_close(&supervisor);
     if (serving) {
-        modem_supervisor_close(&supervisor);
         close(listener);
     }
     return status;

@@ -87,9 +87,9 @@ int modem_filter_install(void) {
                         &program);
 }
 
-int modem_supervisor_init(struct modem_supervisor* s, int listener, const char* folder) {
+int modem_supervisor_init(struct modem_supervisor* s, const char* folder) {
     memset(s, 0, sizeof *s);
-    s->listener = listener;
+    s->listener = -1;
     s->sender = -1;
     if (strlen(folder) >= sizeof s->folder) {
         errno = ENAMETOOLONG;
@@ -161,16 +161,30 @@ static int still_waiting(const struct modem_supervisor* s, uint64_t id) {
     return errno == EINVAL && ioctl(s->listener, SECCOMP_IOR(2, __u64), &id) == 0;
 }
 
+/* A system that forbids reaching the memory of one's own children (kernel.yama.ptrace_scope
+ * 2 or 3) fails every answer; the operator is told once why, not left with EFAULT alone. */
+static int memory_result(ssize_t n) {
+    static int told;
+    if (n < 0 && errno == EPERM && !told) {
+        told = 1;
+        fputs(
+            "zuvobox-run: the system does not let it reach the program's memory "
+            "(kernel.yama.ptrace_scope); modem-control calls on the ports fail\n",
+            stderr);
+    }
+    return n == (ssize_t)sizeof(int);
+}
+
 static int read_int(pid_t pid, uint64_t address, int* value) {
     struct iovec local = {value, sizeof *value};
     struct iovec remote = {(void*)(uintptr_t)address, sizeof *value};
-    return process_vm_readv(pid, &local, 1, &remote, 1, 0) == (ssize_t)sizeof *value;
+    return memory_result(process_vm_readv(pid, &local, 1, &remote, 1, 0));
 }
 
 static int write_int(pid_t pid, uint64_t address, int value) {
     struct iovec local = {&value, sizeof value};
     struct iovec remote = {(void*)(uintptr_t)address, sizeof value};
-    return process_vm_writev(pid, &local, 1, &remote, 1, 0) == (ssize_t)sizeof value;
+    return memory_result(process_vm_writev(pid, &local, 1, &remote, 1, 0));
 }
 
 /* Tells the pipe server, before the caller goes on, so that what the client writes next

@@ -41,8 +41,10 @@ struct modem_supervisor {
     unsigned resp_size;
 };
 
-/* folder: the runtime folder holding the port links. Returns 0, or -1 with errno set. */
-int modem_supervisor_init(struct modem_supervisor* s, int listener, const char* folder);
+/* folder: the runtime folder holding the port links. Called before the program starts, so
+ * that a supervisor that cannot work stops zuvobox-run before the filter is installed;
+ * listener is set once the program has handed it over. Returns 0, or -1 with errno set. */
+int modem_supervisor_init(struct modem_supervisor* s, const char* folder);
 void modem_supervisor_close(struct modem_supervisor* s);
 
 /* Answers one call waiting on the listener (does not block when there is none). */
