@@ -48,9 +48,9 @@ if(ZUVO_HOST_CXX AND ZUVO_WINE)
             ${CMAKE_CURRENT_SOURCE_DIR}/integration/child_process.h
     VERBATIM)
   add_custom_target(host_wine_com_port_test ALL DEPENDS ${com_port_test})
-  add_test(NAME WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
+  add_test(NAME WineComPort
            COMMAND ${com_port_test} ${ZUVO_WINE} $<TARGET_FILE:ZuvoBox>
                    $<TARGET_FILE:zuvo_win32_tests>)
-  set_tests_properties(WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
+  set_tests_properties(WineComPort
                        PROPERTIES LABELS win32 TIMEOUT 120)
 endif()

@@ -71,9 +71,12 @@ class IHostPortHandle {
     // --- main thread -------------------------------------------------------------------
 
     // Writes the bytes without ever waiting: the main thread must not stall behind a client
-    // that has stopped reading. When not all of them fit now, what did not fit is dropped
-    // and the call fails with kErrorNoRoom (a part may have been written). Other failures:
-    // false with the last error set.
+    // that has stopped reading. Bytes the system has taken are written, even while they are
+    // still on their way (Windows keeps a bounded amount in flight while a COM port sends it
+    // at the line's speed); they reach the client in the order of the calls. When not all of
+    // them can be taken now, what was not taken is dropped and the call fails with
+    // kErrorNoRoom (a part may have been written). Other failures: false with the last
+    // error set.
     virtual bool Write(const uint8_t* data, size_t length) = 0;
 
     // Modem lines as kModemCtsOn | kModemDsrOn | ... False with the last error set (a

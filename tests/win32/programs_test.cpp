@@ -75,7 +75,9 @@ class PipeClient {
             }
             std::string chunk(available, '\0');
             DWORD got = 0;
-            if (::ReadFile(handle_, chunk.data(), available, &got, nullptr)) {
+            // A message longer than what is available now is read in parts.
+            if (::ReadFile(handle_, chunk.data(), available, &got, nullptr) ||
+                ::GetLastError() == ERROR_MORE_DATA) {
                 received_.append(chunk, 0, got);
             }
         }
@@ -240,6 +242,61 @@ TEST_F(WindowsProgramsTest, SwitchingPipeServesEachNewLoggerWithNothingLeftFromT
     // A logger closing its end is no read error worth a line.
     const auto out = zuvo->Output();
     EXPECT_EQ(std::count(out.begin(), out.end(), "SE Read Thread: "), 0);
+}
+
+TEST_F(WindowsProgramsTest, SwitchingLoggerThatStopsReadingHoldsUpNothingAndIsServedAgain) {
+    WriteSettings("[Zuvo]\r\nAuto=TRUE\r\n");
+    auto zuvo = StartZuvoBox();
+    ASSERT_TRUE(zuvo->WaitForLine(kConnected));
+    std::string queries;
+    for (int i = 0; i < 1000; ++i) {
+        queries += "?TX\r";
+    }
+    auto replies = [](size_t n) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) {
+            text += "TX1\r";
+        }
+        return text;
+    };
+    {
+        PipeClient keyer(Pipe("WINKEY_DEVICE"));
+        PipeClient switching(Pipe("OTRSP_DEVICE"));
+        ASSERT_TRUE(keyer.Ok() && switching.Ok()) << keyer.Error() << " " << switching.Error();
+        switching.Send("?NAME\r");  // answered once the connect query has been
+        ASSERT_EQ(switching.ReadLine().rfind("NAME", 0), 0u);
+
+        // A message far longer than one read of the port is read whole.
+        switching.Send(queries);
+        EXPECT_EQ(switching.ReadLine(replies(1000)), replies(1000));
+
+        // 4,000 more queries never read: their replies are twice what the pipe holds.
+        for (int i = 0; i < 4; ++i) {
+            switching.Send(queries);
+        }
+        ASSERT_TRUE(zuvo->WaitForLine("SE port is not reading, replies dropped"))
+            << ReadFile(dir / "zuvo.out");
+
+        const auto start = Clock::now();
+        keyer.Send(std::string("\x00\x02", 2));  // host open
+        EXPECT_EQ(keyer.ReadUntil([](const std::string& got) { return !got.empty(); },
+                                  std::chrono::seconds(2)),
+                  "\x0A");
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+
+        // Reading again, the logger gets what was taken (the pipe's buffer and as much again
+        // in flight) in order, and is served as before.
+        const std::string taken = switching.Drain(std::chrono::milliseconds(500));
+        ASSERT_GE(taken.size(), 8192u);
+        EXPECT_EQ(taken.substr(0, 8192), replies(2048));
+        switching.Send("?NAME\r");
+        const std::string reply = switching.ReadLine("NAMEQarn Zuvo Box (plus)\r");
+        EXPECT_NE(reply.find("NAMEQarn Zuvo Box (plus)\r"), std::string::npos) << reply;
+    }
+    ASSERT_TRUE(CloseZuvoBox());
+    ASSERT_EQ(zuvo->Wait(), 0);
+    const auto out = zuvo->Output();
+    EXPECT_EQ(std::count(out.begin(), out.end(), "SE port is not reading, replies dropped"), 1);
 }
 
 TEST_F(WindowsProgramsTest, EitherProgramIsRefusedWhileTheOtherRunsButNotAfterItCrashed) {

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,7 +37,7 @@ class Line {
   public:
     explicit Line(int com)
         : link_(std::string(std::getenv("WINEPREFIX")) + "/dosdevices/com" + std::to_string(com)) {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         termios t{};
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
             tcgetattr(master_, &t) != 0) {
@@ -54,6 +55,7 @@ class Line {
         std::filesystem::remove(link_, ignored);
     }
     bool Ok() const { return master_ >= 0 && std::filesystem::is_symlink(link_); }
+    std::string SlavePath() const { return ptsname(master_); }
     void Close() {
         if (master_ >= 0) {
             close(master_);
@@ -63,11 +65,26 @@ class Line {
     void Send(const std::string& bytes) const {
         ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
-    // Everything received until `expected` is in it (or 10 s passed).
-    std::string ReadUntil(const std::string& expected) {
+    // Sends more than the line holds, as the program reads it (or fails after 20 s).
+    bool SendAll(const std::string& bytes) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        size_t sent = 0;
+        while (sent < bytes.size() && std::chrono::steady_clock::now() < end) {
+            pollfd p{master_, POLLOUT, 0};
+            if (poll(&p, 1, 50) > 0) {
+                const ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
+                sent += static_cast<size_t>(std::max<ssize_t>(n, 0));
+            }
+        }
+        return sent == bytes.size();
+    }
+    // Everything received until `expected` is in it (or 10 s passed), or until `bytes`
+    // arrived.
+    std::string ReadUntil(const std::string& expected, size_t bytes = SIZE_MAX) {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (got.find(expected) == std::string::npos && std::chrono::steady_clock::now() < end) {
+        while (got.find(expected) == std::string::npos && got.size() < bytes &&
+               std::chrono::steady_clock::now() < end) {
             pollfd p{master_, POLLIN, 0};
             char buf[256];
             const ssize_t n = poll(&p, 1, 50) > 0 ? read(master_, buf, sizeof buf) : 0;
@@ -155,6 +172,86 @@ TEST(WineComPort, LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu) {
         }
     }
     EXPECT_EQ(keyed, "CQ");
+}
+
+// How many bytes of replies a line holds before a writer must wait, found by writing them
+// from a second handle of the program's end; what was written is read back out.
+size_t LineCapacity(Line& line, int slave) {
+    size_t capacity = 0;
+    for (ssize_t n = 0; (n = write(slave, "TX1\r", 4)) > 0;) {
+        capacity += static_cast<size_t>(n);
+    }
+    const size_t drained = line.ReadUntil("(by count)", capacity).size();
+    EXPECT_EQ(drained, capacity);
+    return capacity;
+}
+
+TEST(WineComPort, ABurstOfRepliesIsNotDroppedWhileTheLineDrains) {
+    ASSERT_NE(std::getenv("WINEPREFIX"), nullptr);
+    TempFolder dir;
+    const std::vector<std::string> env = {"ZUVOBOX_OBJECT_SUFFIX=-burst" +
+                                          std::to_string(getpid())};
+    {
+        // COM29 and COM30 (list entries 28 and 29): numbers no other test uses.
+        Line keyer(29);
+        Line switching(30);
+        ASSERT_TRUE(keyer.Ok() && switching.Ok());
+        std::ofstream(dir / "ZuvoBox.ini") << "[Keyer]\r\nUsePort=TRUE\r\nPort=28\r\n"
+                                              "[Zuvo]\r\nUsePort=TRUE\r\nPort=29\r\n";
+        ChildProcess zuvo(
+            g_wine,
+            {g_zuvoBox, "--headless", "--simulate", "--ini", WindowsPath(dir / "ZuvoBox.ini")}, env,
+            dir / "zuvo.out", dir / "zuvo.err");
+        ASSERT_TRUE(
+            zuvo.WaitForLine("Connected to Zuvo Box version 1.0-0\r", 1, std::chrono::seconds(20)))
+            << ReadFile(dir / "zuvo.err");
+        switching.Send("?NAME\r");
+        ASSERT_EQ(switching.ReadUntil("\r").rfind("NAME", 0), 0u);
+
+        const int slave = open(switching.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(slave, 0);
+        const size_t capacity = LineCapacity(switching, slave);
+        // Replies 2 KiB more than the line holds: that much waits in the program, in flight,
+        // until the logger reads, as it would behind a slow UART.
+        const size_t queries = capacity / 4 + 512;
+        std::string burst;
+        for (size_t i = 0; i < queries; ++i) {
+            burst += "?TX\r";
+        }
+        ASSERT_TRUE(switching.SendAll(burst));
+        // Until the program has taken every query (and a little longer than the old one-second
+        // give-up), nothing is read.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        int unread = 1;
+        while ((ioctl(slave, FIONREAD, &unread) != 0 || unread > 0) &&
+               std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(unread, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+        // The main thread is not held by the writes in flight.
+        const auto start = std::chrono::steady_clock::now();
+        keyer.Send(std::string("\x00\x02", 2));  // host open
+        EXPECT_EQ(keyer.ReadUntil("\x0A"), "\x0A");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+
+        std::string expected;
+        for (size_t i = 0; i < queries; ++i) {
+            expected += "TX1\r";
+        }
+        const std::string got = switching.ReadUntil("(by count)", expected.size());
+        EXPECT_EQ(got.size(), expected.size()) << "capacity " << capacity;
+        EXPECT_TRUE(got == expected);
+        close(slave);
+
+        ChildProcess closer(g_wine, {g_closer, "--close-zuvobox"}, env, dir / "closer.out",
+                            dir / "closer.err");
+        EXPECT_EQ(closer.Wait(std::chrono::seconds(20)), 0);
+        EXPECT_EQ(zuvo.Wait(std::chrono::seconds(20)), 0);
+    }
+    EXPECT_EQ(ReadFile(dir / "zuvo.out").find("not reading"), std::string::npos)
+        << ReadFile(dir / "zuvo.out");
 }
 
 }  // namespace

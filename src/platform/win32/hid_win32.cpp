@@ -193,15 +193,20 @@ std::vector<std::string> Win32HidSystem::EnumerateInterfaces() {
 
 std::unique_ptr<IHidHandle> Win32HidSystem::Open(const std::string& path, HidAccess access) {
     DWORD rights = 0;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     DWORD flags = 0;
     if (access == HidAccess::kWrite) {
         rights = GENERIC_WRITE;
+        // Sharing reading only: while this handle lives every other open for writing fails
+        // with ERROR_SHARING_VIOLATION, and this one fails while another program writes, so
+        // two programs never drive one box. Identity checks and readers are not refused.
+        share = FILE_SHARE_READ;
     } else if (access == HidAccess::kRead) {
         rights = GENERIC_READ;
         flags = FILE_FLAG_OVERLAPPED;
     }
-    HANDLE handle = ::CreateFileA(path.c_str(), rights, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, flags, nullptr);
+    HANDLE handle =
+        ::CreateFileA(path.c_str(), rights, share, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return nullptr;
     }

@@ -19,9 +19,12 @@ namespace zuvo::platform::win32 {
 //   SetupDiGetDeviceInterfaceDetailA asked once for the size and once for the path,
 //   SetupDiDestroyDeviceInfoList). Opens no device.
 //
-// Open (CreateFileA, shared for read and write, open existing):
-//   kAttributes: no access rights, so any HID device (a keyboard included) can be asked
-//     for its identity; kWrite: GENERIC_WRITE, synchronous; kRead: GENERIC_READ,
+// Open (CreateFileA, open existing):
+//   kAttributes: no access rights, shared for read and write, so any HID device (a keyboard
+//     included) can be asked for its identity; kWrite: GENERIC_WRITE, synchronous, shared
+//     for reading only (FILE_SHARE_READ), so that every other open for writing fails with
+//     ERROR_SHARING_VIOLATION while it lives, and it fails itself while another program has
+//     the device open for writing; kRead: GENERIC_READ, shared for read and write,
 //     FILE_FLAG_OVERLAPPED, with the read event (manual reset, created signalled) and a wake
 //     semaphore of its own.
 //

@@ -3,7 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <deque>
+#include <memory>
+#include <vector>
 
+#include "platform/errors.h"
 #include "platform/win32/object_names.h"
 
 namespace zuvo::platform::win32 {
@@ -12,7 +16,14 @@ namespace {
 
 constexpr DWORD kPipeBufferSize = 4096;
 constexpr DWORD kPipeDefaultTimeoutMs = 5000;
-constexpr DWORD kWriteTimeoutMs = 1000;
+// Replies the system has taken but not yet sent, at most: a stalled pipe client fills the
+// pipe's own buffer first, and a COM port at 1200 baud sends this much in about 34 s.
+constexpr size_t kMaxBytesInFlight = kPipeBufferSize;
+// Writes kept for reuse once they have completed, so a reply does not cost a new event.
+constexpr size_t kSpareWrites = 16;
+// How long closing waits for cancelled writes; a driver that never ends one costs a leak of
+// that write instead of a hung close.
+constexpr DWORD kCloseWaitMs = 1000;
 constexpr DWORD kReadIntervalMs = 20;
 constexpr DWORD kIdlePauseMs = 20;
 constexpr DWORD kCommEvents = EV_RXCHAR | EV_CTS | EV_DSR;
@@ -23,10 +34,11 @@ class OverlappedPort : public IHostPortHandle {
   public:
     explicit OverlappedPort(HANDLE handle) : handle_(handle) {}
     ~OverlappedPort() override {
+        EndWrites();
         if (handle_ != INVALID_HANDLE_VALUE) {
             ::CloseHandle(handle_);
         }
-        for (HANDLE event : {ioEvent_, stop_, writeEvent_}) {
+        for (HANDLE event : {ioEvent_, stop_}) {
             if (event != nullptr) {
                 ::CloseHandle(event);
             }
@@ -39,35 +51,47 @@ class OverlappedPort : public IHostPortHandle {
     bool CreateEvents() {
         ioEvent_ = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
         stop_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        writeEvent_ = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        return ioEvent_ != nullptr && stop_ != nullptr && writeEvent_ != nullptr;
+        return ioEvent_ != nullptr && stop_ != nullptr;
     }
 
     void Wake() override { ::SetEvent(stop_); }
 
     bool Write(const uint8_t* data, size_t length) override {
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = writeEvent_;
-        ::ResetEvent(writeEvent_);
-        DWORD written = 0;
-        if (!::WriteFile(handle_, data, static_cast<DWORD>(length), &written, &overlapped)) {
-            if (::GetLastError() != ERROR_IO_PENDING) {
-                return false;
-            }
-            if (::WaitForSingleObject(writeEvent_, kWriteTimeoutMs) != WAIT_OBJECT_0) {
-                ::CancelIoEx(handle_, &overlapped);
-                if (!::GetOverlappedResult(handle_, &overlapped, &written, TRUE)) {
-                    ::SetLastError(ERROR_TIMEOUT);
-                    return false;
-                }
-            } else if (!::GetOverlappedResult(handle_, &overlapped, &written, FALSE)) {
-                return false;
-            }
+        ReapWrites();
+        if (length == 0) {
+            return true;  // an empty write would be an empty message on a pipe
         }
-        if (written != length) {
-            ::SetLastError(ERROR_WRITE_FAULT);
+        if (bytesInFlight_ + length > kMaxBytesInFlight) {
+            ::SetLastError(kErrorNoRoom);
             return false;
         }
+        std::unique_ptr<PendingWrite> write = TakeSpareWrite();
+        if (!write) {
+            return false;
+        }
+        write->bytes.assign(data, data + length);
+        write->overlapped = OVERLAPPED{};
+        write->overlapped.hEvent = write->event;
+        if (::WriteFile(handle_, write->bytes.data(), static_cast<DWORD>(length), nullptr,
+                        &write->overlapped)) {
+            DWORD written = 0;
+            ::GetOverlappedResult(handle_, &write->overlapped, &written, FALSE);
+            PutSpareWrite(std::move(write));
+            if (written != length) {
+                ::SetLastError(ERROR_WRITE_FAULT);
+                return false;
+            }
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            PutSpareWrite(std::move(write));
+            ::SetLastError(error);
+            return false;
+        }
+        // On its way: a COM port sends it at the line's speed, a pipe once the client reads.
+        bytesInFlight_ += length;
+        inFlight_.push_back(std::move(write));
         return true;
     }
 
@@ -86,11 +110,14 @@ class OverlappedPort : public IHostPortHandle {
     // the failure's code in error, or kWoken once the stop event was set (the operation is
     // cancelled and collected first).
     PortStatus Finish(OVERLAPPED& overlapped, BOOL started, DWORD& transferred, DWORD& error) {
-        if (started) {
-            error = ERROR_SUCCESS;
+        error = started ? ERROR_SUCCESS : ::GetLastError();
+        if (error == ERROR_SUCCESS || error == ERROR_MORE_DATA) {
+            // Done at once. The count comes from the OVERLAPPED: the call's own count is not
+            // to be relied on for overlapped I/O, and Wine leaves it 0 when part of a longer
+            // pipe message was read, which would lose those bytes.
+            ::GetOverlappedResult(handle_, &overlapped, &transferred, FALSE);
             return PortStatus::kReady;
         }
-        error = ::GetLastError();
         if (error != ERROR_IO_PENDING) {
             return PortStatus::kReady;
         }
@@ -109,7 +136,81 @@ class OverlappedPort : public IHostPortHandle {
     HANDLE handle_;
     HANDLE ioEvent_ = nullptr;
     HANDLE stop_ = nullptr;
-    HANDLE writeEvent_ = nullptr;
+
+  private:
+    // One write the system has taken: its OVERLAPPED, event and bytes must stay where they
+    // are until it completes.
+    struct PendingWrite {
+        OVERLAPPED overlapped{};
+        HANDLE event = nullptr;
+        std::vector<uint8_t> bytes;
+        ~PendingWrite() {
+            if (event != nullptr) {
+                ::CloseHandle(event);
+            }
+        }
+    };
+
+    // Completed writes leave in the order they were made, as a pipe or a COM port completes
+    // them; whatever their result (a failed one means the client has gone, which the read
+    // thread reports). The event is checked as well as the OVERLAPPED, so it is never reused
+    // while the system may still set it for the old write.
+    void ReapWrites() {
+        while (!inFlight_.empty()) {
+            PendingWrite& write = *inFlight_.front();
+            if (!HasOverlappedIoCompleted(&write.overlapped) ||
+                ::WaitForSingleObject(write.event, 0) != WAIT_OBJECT_0) {
+                return;
+            }
+            bytesInFlight_ -= write.bytes.size();
+            PutSpareWrite(std::move(inFlight_.front()));
+            inFlight_.pop_front();
+        }
+    }
+
+    // nullptr with the last error set when no event can be made.
+    std::unique_ptr<PendingWrite> TakeSpareWrite() {
+        if (!spare_.empty()) {
+            std::unique_ptr<PendingWrite> write = std::move(spare_.back());
+            spare_.pop_back();
+            return write;
+        }
+        auto write = std::make_unique<PendingWrite>();
+        write->event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (write->event == nullptr) {
+            return nullptr;
+        }
+        return write;
+    }
+
+    void PutSpareWrite(std::unique_ptr<PendingWrite> write) {
+        if (spare_.size() < kSpareWrites) {
+            spare_.push_back(std::move(write));
+        }
+    }
+
+    // Cancels what is still in flight and waits until the system is done with each write
+    // before its memory goes.
+    void EndWrites() {
+        for (const auto& write : inFlight_) {
+            ::CancelIoEx(handle_, &write->overlapped);
+        }
+        const ULONGLONG deadline = ::GetTickCount64() + kCloseWaitMs;
+        for (auto& write : inFlight_) {
+            const ULONGLONG now = ::GetTickCount64();
+            const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+            if (::WaitForSingleObject(write->event, left) != WAIT_OBJECT_0 ||
+                !HasOverlappedIoCompleted(&write->overlapped)) {
+                // The driver may still write to it: leave it to the process.
+                static_cast<void>(write.release());
+            }
+        }
+        inFlight_.clear();
+    }
+
+    std::deque<std::unique_ptr<PendingWrite>> inFlight_;  // main thread, as is all below
+    std::vector<std::unique_ptr<PendingWrite>> spare_;
+    size_t bytesInFlight_ = 0;
 };
 
 class PipeServer final : public OverlappedPort {

@@ -10,9 +10,16 @@ namespace zuvo::platform::win32 {
 // handle has an I/O event (manual reset, created signalled) for the read thread's
 // overlapped read, connect or comm-event wait, and a stop event that Wake sets for good; a
 // woken wait cancels its operation (CancelIoEx) and collects it before it returns, so no
-// operation is left pending on the thread's buffers. Writes (main thread) use an event of
-// their own and wait at most one second; one that has not completed by then is cancelled
-// and fails with ERROR_TIMEOUT.
+// operation is left pending on the thread's buffers.
+//
+// Write (main thread) never waits. Each write is an overlapped WriteFile with an OVERLAPPED,
+// an event and a copy of the bytes of its own; one the system cannot finish at once stays
+// in flight (a COM port sends it at the line's speed, a pipe once its client reads) and
+// succeeds. Writes complete in the order they were made, and completed ones are collected
+// at the next write. While the bytes in flight and the new ones would pass 4096 (as much
+// again as the pipe's buffer holds: by then the client has stopped reading), the write
+// fails with kErrorNoRoom and nothing of it is written. Destroying the handle cancels what
+// is still in flight and waits (at most a second) until the system is done with it.
 //
 // CreatePipeServer(name): "\\.\PIPE\<name>", CreateNamedPipeA with PIPE_ACCESS_DUPLEX |
 //   FILE_FLAG_OVERLAPPED, message type and read mode, waiting, one instance, 4096-byte
