@@ -256,6 +256,10 @@ void HostPort::PipeThread(platform::IHostPortHandle* port) {
         }
         const platform::PortReadResult r = port->Read(buf, room);
         if (r.status == platform::PortStatus::kReady) {
+            // The client's RTS is the switching port's PTT, as a COM port's CTS is.
+            if (r.events != 0 && kind_ == HostPortKind::kSwitching) {
+                PostModemStatus(r.events);
+            }
             PostBytes(buf, r.length);
         } else if (r.status == platform::PortStatus::kError) {
             // Every client loss is reported; the next pass waits for a new client.

@@ -17,6 +17,9 @@ inline constexpr uint32_t kModemRlsdOn = 0x0080;
 inline constexpr uint32_t kCommEventRxChar = 0x0001;
 inline constexpr uint32_t kCommEventCts = 0x0008;
 inline constexpr uint32_t kCommEventDsr = 0x0010;
+// Pipe servers only, with kCommEventCts or kCommEventDsr: the client changed the modem lines
+// it drives (RTS, DTR), which only a serial port has; a lost client never carries it.
+inline constexpr uint32_t kCommEventClientLines = 0x10000;
 
 enum class PortStatus {
     kReady,  // what was waited for has happened (bytes read, client connected, comm event)
@@ -26,7 +29,8 @@ enum class PortStatus {
 
 struct PortReadResult {
     PortStatus status = PortStatus::kError;
-    size_t length = 0;  // bytes placed in the buffer for kReady (at least 1)
+    size_t length = 0;    // bytes placed in the buffer for kReady
+    uint32_t events = 0;  // pipe servers: comm events of the client's modem lines, or 0
 };
 
 // One open host port: a pipe server (on Linux a pty whose slave the logger opens through
@@ -48,7 +52,10 @@ class IHostPortHandle {
 
     // Blocks until at least one byte has been read into buf, Wake(), or a failure. For a
     // pipe server a lost client is a failure with kErrorBrokenPipe; the next WaitForClient
-    // waits for a new one.
+    // waits for a new one. A pipe server whose client changed its modem lines (a logger
+    // run under zuvobox-run) also returns kReady, possibly with no byte, with events =
+    // kCommEventClientLines | kCommEventCts and/or kCommEventDsr for the lines that changed;
+    // a change the client made before its bytes is returned before them.
     virtual PortReadResult Read(uint8_t* buf, size_t size) = 0;
 
     // Serial devices only. Blocks until received bytes are waiting (kCommEventRxChar), CTS
@@ -72,8 +79,9 @@ class IHostPortHandle {
     // error set.
     virtual bool Write(const uint8_t* data, size_t length) = 0;
 
-    // Modem lines as kModemCtsOn | kModemDsrOn | ... False with the last error set (ptys
-    // have none).
+    // Modem lines as kModemCtsOn | kModemDsrOn | ... False with the last error set (a
+    // serial device without modem lines). A pipe server shows its client's lines as a
+    // null-modem cable would (RTS as CTS, DTR as DSR and RLSD); all off while none are set.
     virtual bool GetModemStatus(uint32_t& status) = 0;
 
     // --- any thread --------------------------------------------------------------------

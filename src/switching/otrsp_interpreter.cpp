@@ -603,7 +603,7 @@ void OtrspInterpreter::OnModemStatus(uint32_t mask) {
     if ((mask & kCommEventCts) == 0) {
         return;
     }
-    if (deps_.port.PipeMode()) {
+    if (deps_.port.PipeMode() && (mask & kCommEventClientLines) == 0) {
         // The pipe client is gone. Half a line it left behind would be glued to the next
         // client's first line and turn, say, "TX2" into an RX command.
         portPtt_ = false;

@@ -71,7 +71,8 @@ class OtrspInterpreter final : public ISwitchingControl, public ISwitchingReport
     // --- switching port messages -------------------------------------------------------
     // error: 0 or a read error code; value: the posted character (0xFFFF carries none).
     void OnSwitchingPortByte(uint32_t error, int32_t value);
-    // The modem status message (comm event mask, or 8 after a pipe client was lost).
+    // The modem status message (comm event mask, or 8 after a pipe client was lost). In
+    // pipe mode a mask with kCommEventClientLines is the client's RTS, read as CTS.
     void OnModemStatus(uint32_t mask);
 
     // --- port and link life cycle ------------------------------------------------------

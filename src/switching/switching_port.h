@@ -7,6 +7,7 @@
 
 namespace zuvo {
 
+using platform::kCommEventClientLines;
 using platform::kCommEventCts;
 using platform::kCommEventDsr;
 using platform::kCommEventRxChar;

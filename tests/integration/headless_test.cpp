@@ -91,12 +91,14 @@ TEST_F(HeadlessTest, LinksAKilledRunLeftAreGoneAtTheNextStartEvenWithoutPipes) {
     }
     ASSERT_TRUE(std::filesystem::is_symlink(dir / "zuvobox/OTRSP_DEVICE"));
     ASSERT_TRUE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
+    ASSERT_TRUE(std::filesystem::is_socket(dir / "zuvobox/OTRSP_DEVICE.lines"));
 
     std::ofstream(ini) << "[Zuvo]\nAuto=FALSE\n";  // COM ports, none chosen
     auto next = Start("next");
     ASSERT_TRUE(next->WaitForLine("Connected to Zuvo Box version 1.0-0"));
     EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/OTRSP_DEVICE"));
     EXPECT_FALSE(std::filesystem::is_symlink(dir / "zuvobox/WINKEY_DEVICE"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "zuvobox/OTRSP_DEVICE.lines"));
     next->Signal(SIGTERM);
     EXPECT_EQ(next->Wait(), 0);
 }

@@ -2,7 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +18,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/posix/client_lines.h"
 
 namespace zuvo::platform::posix {
 namespace {
@@ -90,6 +95,68 @@ TEST(PosixPipeServerTest, ClientComesGoesAndComesBackThroughTheLink) {
         EXPECT_EQ(lost.status, PortStatus::kError);
         EXPECT_EQ(GetLastError(), kErrorBrokenPipe);
     }
+}
+
+// The lines a client run under zuvobox-run sets come through the socket beside the link:
+// ahead of the bytes it writes after them, as a null-modem cable shows them, and they go
+// with the client, even when it told them just before it went.
+TEST(PosixPipeServerTest, ClientLinesComeBeforeLaterBytesAndGoWithTheClient) {
+    TempFolder folder;
+    PosixHostPortSystem system(folder.path);
+    auto server = system.CreatePipeServer("OTRSP_DEVICE");
+    ASSERT_TRUE(server);
+    const std::string link = folder.path + "/OTRSP_DEVICE";
+    const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un to{};
+    to.sun_family = AF_UNIX;
+    std::snprintf(to.sun_path, sizeof to.sun_path, "%s%s", link.c_str(), ZUVO_CLIENT_LINES_SUFFIX);
+    auto tell = [&](uint32_t lines, uint64_t device) {
+        const ZuvoClientLines message{ZUVO_CLIENT_LINES_MAGIC, lines, device};
+        ASSERT_EQ(sendto(sender, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to),
+                  static_cast<ssize_t>(sizeof message));
+    };
+    uint8_t buf[16];
+    uint32_t status = 0;
+
+    int client = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(client, 0);
+    struct stat pty {};
+    ASSERT_EQ(fstat(client, &pty), 0);
+    tell(TIOCM_RTS, pty.st_rdev + 1);  // about another pty: not this client's
+    tell(TIOCM_RTS, pty.st_rdev);      // told before the client is noticed: still counts
+    ASSERT_EQ(server->WaitForClient(), PortStatus::kReady);
+    ASSERT_EQ(write(client, "X", 1), 1);
+    PortReadResult r = server->Read(buf, sizeof buf);
+    EXPECT_EQ(r.status, PortStatus::kReady);
+    EXPECT_EQ(r.length, 0u);
+    EXPECT_EQ(r.events, kCommEventClientLines | kCommEventCts);
+    ASSERT_TRUE(server->GetModemStatus(status));
+    EXPECT_EQ(status, kModemCtsOn);
+    r = server->Read(buf, sizeof buf);
+    EXPECT_EQ(r.length, 1u);
+    EXPECT_EQ(r.events, 0u);
+
+    tell(TIOCM_RTS | TIOCM_DTR, pty.st_rdev);
+    EXPECT_EQ(server->Read(buf, sizeof buf).events, kCommEventClientLines | kCommEventDsr);
+    ASSERT_TRUE(server->GetModemStatus(status));
+    EXPECT_EQ(status, kModemCtsOn | kModemDsrOn | kModemRlsdOn);
+
+    tell(TIOCM_DTR, pty.st_rdev);  // its last word: RTS off...
+    tell(TIOCM_RTS, pty.st_rdev);  // ...and on again, then it goes
+    close(client);
+    EXPECT_EQ(server->Read(buf, sizeof buf).status, PortStatus::kError);
+    ASSERT_TRUE(server->GetModemStatus(status));
+    EXPECT_EQ(status, 0u);
+
+    client = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(server->WaitForClient(), PortStatus::kReady);
+    ASSERT_EQ(write(client, "Y", 1), 1);
+    r = server->Read(buf, sizeof buf);
+    EXPECT_EQ(r.length, 1u);
+    EXPECT_EQ(r.events, 0u);  // nothing of the last client's reaches the new one
+    close(client);
+    close(sender);
 }
 
 TEST(PosixPipeServerTest, WaitingForAClientSleepsAndWakes) {

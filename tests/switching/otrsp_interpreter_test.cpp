@@ -294,6 +294,25 @@ TEST_F(OtrspTest, PipeClientLossDropsPortPtt) {
     EXPECT_EQ(sender.sent.back(), (std::pair<uint8_t, uint8_t>{0x30, 0x00}));
 }
 
+// A pipe client run under zuvobox-run keys PTT with its RTS as a COM port's CTS does, and
+// its line in progress is kept: only a lost client's half line is dropped.
+TEST_F(OtrspTest, PipeClientRtsKeysPttAndKeepsTheLineInProgress) {
+    verbose.zuvo = true;
+    otrsp.OnSwitchingPortByte(0, '?');
+    port.modemStatus = kModemCtsOn;
+    otrsp.OnModemStatus(kCommEventCts | kCommEventClientLines);
+    EXPECT_TRUE(log.Contains("* Got SE PTT  0x01"));
+    EXPECT_EQ(sender.sent, (Sent{{0x30, 0x08}}));
+    EchoAll();
+    for (char c : std::string("X\r")) {
+        otrsp.OnSwitchingPortByte(0, c);
+    }
+    port.modemStatus = 0;
+    otrsp.OnModemStatus(kCommEventCts | kCommEventClientLines);
+    EXPECT_EQ(sender.sent.back(), (std::pair<uint8_t, uint8_t>{0x30, 0x00}));
+    EXPECT_EQ(port.writes, (std::vector<std::string>{"X1\r"}));
+}
+
 TEST_F(OtrspTest, LoggerLeavingMidLineLeavesNothingForTheNextOne) {
     for (char c : std::string("RX")) {
         otrsp.OnSwitchingPortByte(0, c);

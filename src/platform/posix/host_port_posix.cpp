@@ -7,7 +7,9 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <cstring>
 
 #include "platform/errors.h"
+#include "platform/posix/client_lines.h"
 #include "platform/posix/errno_map.h"
 #include "platform/posix/runtime_dir.h"
 
@@ -97,11 +100,13 @@ class FdHandleBase : public IHostPortHandle {
         return wake_ >= 0;
     }
 
-    // Waits for input on fd_ (or the wake). kReady with revents of fd_.
-    PortStatus WaitInput(short& revents, int timeoutMs) {
+    // Waits for input on fd_, on extra when it is not -1, or the wake. kReady with revents
+    // of fd_ (and of extra in extraRevents).
+    PortStatus WaitInput(short& revents, int timeoutMs, int extra = -1,
+                         short* extraRevents = nullptr) {
         for (;;) {
-            pollfd p[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            const int r = poll(p, 2, timeoutMs);
+            pollfd p[3] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}, {extra, POLLIN, 0}};
+            const int r = poll(p, extra >= 0 ? 3 : 2, timeoutMs);
             if (r < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -113,6 +118,9 @@ class FdHandleBase : public IHostPortHandle {
                 return PortStatus::kWoken;
             }
             revents = p[0].revents;
+            if (extraRevents != nullptr) {
+                *extraRevents = p[2].revents;
+            }
             return PortStatus::kReady;
         }
     }
@@ -136,6 +144,13 @@ class PtyServer final : public FdHandleBase {
         }
         if (inotify_ >= 0) {
             ::close(inotify_);
+        }
+        if (lines_ >= 0) {
+            struct stat st {};
+            if (::stat(linesPath_.c_str(), &st) == 0 && st.st_ino == linesInode_) {
+                ::unlink(linesPath_.c_str());
+            }
+            ::close(lines_);
         }
     }
 
@@ -191,6 +206,8 @@ class PtyServer final : public FdHandleBase {
             return false;
         }
         link_ = link;
+        slaveDevice_ = SlaveDevice(slave);
+        OpenLinesSocket(link + ZUVO_CLIENT_LINES_SUFFIX);
         return true;
     }
 
@@ -220,9 +237,17 @@ class PtyServer final : public FdHandleBase {
     PortReadResult Read(uint8_t* buf, size_t size) override {
         for (;;) {
             short revents = 0;
-            const PortStatus st = WaitInput(revents, -1);
+            short linesRevents = 0;
+            const PortStatus st = WaitInput(revents, -1, lines_, &linesRevents);
             if (st != PortStatus::kReady) {
                 return {st, 0};
+            }
+            // zuvobox-run sends the client's lines before the client goes on, so when both
+            // are waiting the lines came first.
+            if (linesRevents != 0) {
+                if (const uint32_t events = TakeClientLines(); events != 0) {
+                    return {PortStatus::kReady, 0, events};
+                }
             }
             if (revents & (POLLIN | POLLHUP | POLLERR)) {
                 // Data the client wrote just before closing is still read first.
@@ -247,12 +272,90 @@ class PtyServer final : public FdHandleBase {
         SetError(ENOTTY);
         return false;
     }
-    bool GetModemStatus(uint32_t&) override {
-        SetError(ENOTTY);
-        return false;
+    bool GetModemStatus(uint32_t& status) override {
+        const uint32_t lines = clientLines_.load();
+        status = 0;
+        if (lines & TIOCM_RTS) {
+            status |= kModemCtsOn;
+        }
+        if (lines & TIOCM_DTR) {
+            status |= kModemDsrOn | kModemRlsdOn;
+        }
+        return true;
     }
 
   private:
+    static dev_t SlaveDevice(const char* slave) {
+        struct stat st {};
+        return ::stat(slave, &st) == 0 ? st.st_rdev : 0;
+    }
+
+    // The socket where zuvobox-run tells the lines a client sets. Without it the port works
+    // as before, only without PTT from the client's lines. Bound under a temporary name
+    // and renamed, as the link, so a client never finds it missing.
+    void OpenLinesSocket(const std::string& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string temp = path + ".new" + std::to_string(getpid());
+        if (temp.size() >= sizeof address.sun_path) {
+            return;
+        }
+        std::memcpy(address.sun_path, temp.c_str(), temp.size() + 1);
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            return;
+        }
+        ::unlink(temp.c_str());
+        struct stat st {};
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::stat(temp.c_str(), &st) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
+            ::unlink(temp.c_str());
+            ::close(fd);
+            return;
+        }
+        lines_ = fd;
+        linesPath_ = path;
+        linesInode_ = st.st_ino;
+    }
+
+    // A client that goes takes its lines with it, those it told last included: its RTS
+    // keys no PTT once it has gone. What a new client sets before it is noticed stays.
+    void DropClientLines() {
+        ZuvoClientLines message{};
+        while (lines_ >= 0 && ::recv(lines_, &message, sizeof message, 0) >= 0) {
+        }
+        clientLines_.store(0);
+    }
+
+    // Reads every waiting message about the client's lines; returns the comm events of the
+    // lines that changed (with kCommEventClientLines), or 0. Messages about another pty (a
+    // client of an earlier ZuvoBox) and those of a client already gone are dropped: the
+    // loss of the client turns its lines off.
+    uint32_t TakeClientLines() {
+        if (lines_ < 0) {
+            return 0;
+        }
+        uint32_t events = 0;
+        ZuvoClientLines message{};
+        while (::recv(lines_, &message, sizeof message, 0) ==
+               static_cast<ssize_t>(sizeof message)) {
+            pollfd m{fd_, 0, 0};
+            if (message.magic != ZUVO_CLIENT_LINES_MAGIC || message.device != slaveDevice_ ||
+                poll(&m, 1, 0) < 0 || (m.revents & POLLHUP) != 0) {
+                continue;
+            }
+            const uint32_t lines = message.lines & (TIOCM_RTS | TIOCM_DTR);
+            const uint32_t changed = lines ^ clientLines_.exchange(lines);
+            if (changed & TIOCM_RTS) {
+                events |= kCommEventClientLines | kCommEventCts;
+            }
+            if (changed & TIOCM_DTR) {
+                events |= kCommEventClientLines | kCommEventDsr;
+            }
+        }
+        return events;
+    }
+
     // Whatever was written while nobody listened is not for this client. Flushing through
     // the master only empties the buffers not yet handed to the slave's line discipline,
     // so the slave's input is flushed from a short-lived slave descriptor.
@@ -272,6 +375,7 @@ class PtyServer final : public FdHandleBase {
         // Replies the client did not read stay in the slave's queue after its close; they
         // are not for the next client.
         DiscardStaleOutput();
+        DropClientLines();
         // The client may have left the line in its own settings; the next one starts raw.
         MakeRaw(fd_);
         SetLastError(kErrorBrokenPipe);
@@ -289,6 +393,11 @@ class PtyServer final : public FdHandleBase {
     std::string slave_;
     std::string link_;
     int inotify_ = -1;
+    int lines_ = -1;  // datagrams from zuvobox-run, or -1
+    std::string linesPath_;
+    ino_t linesInode_ = 0;
+    dev_t slaveDevice_ = 0;
+    std::atomic<uint32_t> clientLines_{0};  // TIOCM_RTS | TIOCM_DTR; read by the main thread
 };
 
 class SerialDevice final : public FdHandleBase {
@@ -423,11 +532,13 @@ void RemoveStalePipeLinks(const std::string& folder) {
         return;
     }
     // Links only (the lock file and the RTTY socket may share the folder); a half-made
-    // "<name>.new<pid>" link of an interrupted replacement goes too.
+    // "<name>.new<pid>" link of an interrupted replacement goes too, and so do the links'
+    // client-lines sockets, whole or half-made.
     while (const dirent* entry = readdir(d)) {
         struct stat st {};
         if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(st.st_mode)) {
+            (S_ISLNK(st.st_mode) ||
+             (S_ISSOCK(st.st_mode) && std::strstr(entry->d_name, ZUVO_CLIENT_LINES_SUFFIX)))) {
             unlinkat(dirfd(d), entry->d_name, 0);
         }
     }

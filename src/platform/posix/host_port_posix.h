@@ -7,9 +7,9 @@
 namespace zuvo::platform::posix {
 
 // Removes every symbolic link in folder (empty: RuntimeDir()): the pty links a run that
-// ended without closing its ports left behind. Once its pty number is reused, such a link
-// would lead a logger into another program's terminal. Call it only while holding the
-// single-instance lock, when no program of ours can be using the folder.
+// ended without closing its ports left behind, with their client-lines sockets. Once its pty number
+// is reused, such a link would lead a logger into another program's terminal. Call it only while
+// holding the single-instance lock, when no program of ours can be using the folder.
 void RemoveStalePipeLinks(const std::string& folder = {});
 
 // Host ports on Linux: pty pipe servers linked from the runtime folder, and serial devices.
