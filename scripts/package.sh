@@ -34,7 +34,7 @@ trap 'rm -rf "$check"' EXIT
 case "$kind" in
   deb)
     dpkg-deb --contents "$package" >"$check/contents"
-    for f in usr/bin/ZuvoBox usr/bin/ZuvoBoxUtility usr/bin/zuvobox-rtty \
+    for f in usr/bin/ZuvoBox usr/bin/ZuvoBoxUtility usr/bin/zuvobox-rtty usr/bin/zuvobox-run \
              usr/lib/udev/rules.d/70-zuvobox.rules usr/share/applications/zuvobox.desktop \
              usr/share/icons/hicolor/scalable/apps/zuvobox.svg usr/share/doc/zuvobox/README.md; do
       grep -q " \./$f\$" "$check/contents" || { echo "$package lacks /$f" >&2; exit 1; }

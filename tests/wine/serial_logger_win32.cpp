@@ -6,9 +6,8 @@
 //   zuvo_wine_serial_logger KEYER_COM SWITCHING_COM TEXT
 //
 // Prints one line per step ("step: ok" or "step: failed <error>") and what came back; exits
-// 0 when every step worked. The modem-line calls are only reported: a pty has no modem
-// lines, and Wine answers them with ERROR_NOT_SUPPORTED unless the process runs with the
-// modem-control stand-in loaded.
+// 0 when every step worked. The modem-line calls work on the ptys only under zuvobox-run
+// (a pty has no modem lines; Wine gets "not supported" from the kernel otherwise).
 
 #include <windows.h>
 
@@ -20,17 +19,11 @@ namespace {
 
 int g_failures = 0;
 
-bool Report(const char* what, BOOL ok) {
+bool Step(const char* what, BOOL ok) {
     if (ok) {
         std::printf("%s: ok\n", what);
     } else {
         std::printf("%s: failed %lu\n", what, ::GetLastError());
-    }
-    return ok != FALSE;
-}
-
-bool Step(const char* what, BOOL ok) {
-    if (!Report(what, ok)) {
         ++g_failures;
     }
     return ok != FALSE;
@@ -64,8 +57,8 @@ HANDLE OpenPort(int number, DWORD baud, BYTE stopBits) {
     timeouts.WriteTotalTimeoutConstant = 1000;
     Step("SetCommTimeouts", ::SetCommTimeouts(port, &timeouts));
     DWORD status = 0;
-    Report("GetCommModemStatus", ::GetCommModemStatus(port, &status));
-    Report("EscapeCommFunction SETDTR", ::EscapeCommFunction(port, SETDTR));
+    Step("GetCommModemStatus", ::GetCommModemStatus(port, &status));
+    Step("EscapeCommFunction SETDTR", ::EscapeCommFunction(port, SETDTR));
     Step("PurgeComm", ::PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR));
     return port;
 }

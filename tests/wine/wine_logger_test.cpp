@@ -1,12 +1,14 @@
 // A Windows logger under Wine on the Linux ZuvoBox: the pty links of "Pipes" become Wine COM
-// ports (links in the prefix's dosdevices folder), and a Windows serial client built here
-// opens them, sets them up as loggers do, does host open and keys text on the keyer port and
-// switches to radio 2 on the switching port. The simulated box's transcript shows the text
-// keyed. A Linux program (built with the host's compiler), because it runs the Linux
-// ZuvoBox.
+// ports (links in the prefix's dosdevices folder), and a Windows serial client built here,
+// run through zuvobox-run as an operator runs a strict logger, opens them, sets them up as
+// loggers do (modem status and DTR included), does host open and keys text on the keyer
+// port and switches to radio 2 on the switching port. The simulated box's transcript shows
+// the text keyed. A Linux program (built with the host's compiler), because it runs the
+// Linux programs.
 //
-// Arguments: the paths of wine, the Linux ZuvoBox and zuvo_wine_serial_logger.exe.
-// WINEPREFIX names the prefix. Exits 77 (skipped) when the Linux ZuvoBox is not built.
+// Arguments: the paths of wine, the Linux ZuvoBox (zuvobox-run beside it) and
+// zuvo_wine_serial_logger.exe. WINEPREFIX names the prefix. Exits 77 (skipped) when the
+// Linux programs are not built.
 
 #include <gtest/gtest.h>
 
@@ -21,7 +23,7 @@
 namespace zuvo::test {
 namespace {
 
-std::string g_wine, g_zuvoBox, g_logger;
+std::string g_wine, g_zuvoBox, g_run, g_logger;
 
 // COMn of the prefix as a link to a Linux device, removed again at the end.
 class ComLink {
@@ -64,11 +66,12 @@ TEST(WineLogger, WindowsSerialClientKeysAndSwitchesThroughTheLinuxPtys) {
         ComLink switching(30, dir / "zuvobox/OTRSP_DEVICE");
         ASSERT_TRUE(keyer.Ok() && switching.Ok());
 
-        ChildProcess logger(g_wine, {g_logger, "29", "30", "CQ"}, {}, dir / "logger.out",
-                            dir / "logger.err");
+        ChildProcess logger(g_run, {g_wine, g_logger, "29", "30", "CQ"}, PrivateEnv(dir),
+                            dir / "logger.out", dir / "logger.err");
         const int code = logger.Wait(std::chrono::seconds(60));
         const std::string said = ReadFile(dir / "logger.out");
         EXPECT_EQ(code, 0) << said << ReadFile(dir / "logger.err");
+        EXPECT_NE(said.find("GetCommModemStatus: ok"), std::string::npos) << said;
         EXPECT_NE(said.find("version: 0A"), std::string::npos) << said;
         EXPECT_NE(said.find("name: NAME"), std::string::npos) << said;
         EXPECT_NE(said.find("tx: TX2"), std::string::npos) << said;
@@ -99,9 +102,12 @@ int main(int argc, char** argv) {
     zuvo::test::g_wine = argv[1];
     zuvo::test::g_zuvoBox = argv[2];
     zuvo::test::g_logger = argv[3];
-    if (!std::filesystem::exists(zuvo::test::g_zuvoBox)) {
-        std::printf("%s is not built: build the debug preset first\n", argv[2]);
-        return 77;
+    zuvo::test::g_run = (std::filesystem::path(argv[2]).parent_path() / "zuvobox-run").string();
+    for (const std::string& program : {zuvo::test::g_zuvoBox, zuvo::test::g_run}) {
+        if (!std::filesystem::exists(program)) {
+            std::printf("%s is not built: build the debug preset first\n", program.c_str());
+            return 77;
+        }
     }
     return RUN_ALL_TESTS();
 }
