@@ -89,7 +89,10 @@ bool WritePng(const std::string& path, int width, int height, std::vector<BYTE>&
     if (FAILED(hr = factory->CreateStream(stream.Out()))) {
         return false;
     }
-    const std::wstring wide(path.begin(), path.end());
+    // The path as the command line gave it, in the ANSI code page.
+    std::wstring wide(
+        static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0)), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
     if (FAILED(hr = stream->InitializeFromFilename(wide.c_str(), GENERIC_WRITE))) {
         return false;
     }
