@@ -43,7 +43,7 @@ case "$kind" in
     # then close on SIGTERM.
     dpkg-deb -x "$package" "$check/root"
     mkdir -m 700 "$check/run" "$check/config"
-    XDG_RUNTIME_DIR=$check/run XDG_CONFIG_HOME=$check/config \
+    XDG_RUNTIME_DIR=$check/run XDG_CONFIG_HOME=$check/config ZUVOBOX_LOCK_DIR=$check/run \
       "$check/root/usr/bin/ZuvoBox" --simulate --headless >"$check/log" 2>&1 &
     pid=$!
     for _ in $(seq 100); do

@@ -14,7 +14,7 @@ work=$(mktemp -d)
 chmod 700 "$work"
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 printf '[Box]\nVerbose=TRUE\n' >"$work/ZuvoBox.ini"
-XDG_RUNTIME_DIR="$work" QT_QPA_PLATFORM=offscreen "$bin" --simulate --ini "$work/ZuvoBox.ini" \
+XDG_RUNTIME_DIR="$work" ZUVOBOX_LOCK_DIR="$work" QT_QPA_PLATFORM=offscreen "$bin" --simulate --ini "$work/ZuvoBox.ini" \
   --sim-control "$work/control" >/dev/null 2>&1 &
 pid=$!
 while [ ! -p "$work/control" ]; do sleep 0.1; done
