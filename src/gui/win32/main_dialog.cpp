@@ -3,8 +3,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <cstdio>
-
 #include "gui/win32/resources/resource_ids.h"
 #include "gui/win32/window_capture.h"
 #include "ui/main_ids.h"
@@ -12,8 +10,6 @@
 namespace zuvo::gui::win32 {
 
 namespace {
-
-constexpr UINT_PTR kScreenshotTimer = 1;
 
 constexpr int kStatusTexts[] = {ids::kRxText,    ids::kTxText,        ids::kStereoText,
                                 ids::kSpeedText, ids::kAntennas1Text, ids::kAntennas2Text,
@@ -313,21 +309,8 @@ int RunMainWindow(CZuvoDlg& dlg, platform::MessageQueue& queue,
     loop.SetDialog(main.Handle());
     int status = 0;
     if (!options.screenshot.empty()) {
-        window.SetHandler(WM_TIMER, [&](WPARAM timer, LPARAM) -> LRESULT {
-            if (timer != kScreenshotTimer) {
-                return 0;
-            }
-            ::KillTimer(main.Handle(), kScreenshotTimer);
-            std::string error;
-            if (!SaveWindowPng(main.Handle(), options.screenshot, error)) {
-                std::fprintf(stderr, "ZuvoBox: %s\n", error.c_str());
-                status = 1;
-            }
-            ::PostMessageA(main.Handle(), WM_CLOSE, 0, 0);
-            return 0;
-        });
-        ::SetTimer(main.Handle(), kScreenshotTimer, static_cast<UINT>(options.screenshotDelayMs),
-                   nullptr);
+        ArmScreenshot(window, main.Handle(), options.screenshot, options.screenshotDelayMs,
+                      "ZuvoBox", status);
     }
     ::ShowWindow(main.Handle(), SW_SHOW);
     ::UpdateWindow(main.Handle());

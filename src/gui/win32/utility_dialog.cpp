@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-
 #include "gui/win32/resources/resource_ids.h"
 #include "gui/win32/window_capture.h"
 #include "utility/utility_ids.h"
@@ -12,7 +10,6 @@ namespace zuvo::gui::win32 {
 
 namespace {
 
-constexpr UINT_PTR kScreenshotTimer = 1;
 constexpr UINT kAboutCommand = 0x0010;
 
 }  // namespace
@@ -162,21 +159,8 @@ int RunUtilityWindow(UtilityDlg& dlg, platform::MessageQueue& queue,
     loop.SetDialog(utility.Handle());
     int status = 0;
     if (!options.screenshot.empty()) {
-        window.SetHandler(WM_TIMER, [&](WPARAM timer, LPARAM) -> LRESULT {
-            if (timer != kScreenshotTimer) {
-                return 0;
-            }
-            ::KillTimer(utility.Handle(), kScreenshotTimer);
-            std::string error;
-            if (!SaveWindowPng(utility.Handle(), options.screenshot, error)) {
-                std::fprintf(stderr, "ZuvoBoxUtility: %s\n", error.c_str());
-                status = 1;
-            }
-            ::PostMessageA(utility.Handle(), WM_CLOSE, 0, 0);
-            return 0;
-        });
-        ::SetTimer(utility.Handle(), kScreenshotTimer, static_cast<UINT>(options.screenshotDelayMs),
-                   nullptr);
+        ArmScreenshot(window, utility.Handle(), options.screenshot, options.screenshotDelayMs,
+                      "ZuvoBoxUtility", status);
     }
     ::ShowWindow(utility.Handle(), SW_SHOW);
     ::UpdateWindow(utility.Handle());

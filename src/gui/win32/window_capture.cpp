@@ -2,6 +2,7 @@
 
 #include <wincodec.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "platform/errors.h"
@@ -138,6 +139,25 @@ bool SaveWindowPng(HWND window, const std::string& path, std::string& error) {
             "cannot write " + path + ": " + platform::SystemErrorText(static_cast<uint32_t>(hr));
     }
     return ok;
+}
+
+void ArmScreenshot(platform::win32::MessageWindow& window, HWND dialog, const std::string& path,
+                   int delayMs, const char* program, int& status) {
+    constexpr UINT_PTR kScreenshotTimer = 1;
+    window.SetHandler(WM_TIMER, [dialog, path, program, &status](WPARAM timer, LPARAM) -> LRESULT {
+        if (timer != kScreenshotTimer) {
+            return 0;
+        }
+        ::KillTimer(dialog, kScreenshotTimer);
+        std::string error;
+        if (!SaveWindowPng(dialog, path, error)) {
+            std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+            status = 1;
+        }
+        ::PostMessageA(dialog, WM_CLOSE, 0, 0);
+        return 0;
+    });
+    ::SetTimer(dialog, kScreenshotTimer, static_cast<UINT>(delayMs), nullptr);
 }
 
 }  // namespace zuvo::gui::win32
