@@ -73,6 +73,11 @@ class IHostPortHandle {
     // have none).
     virtual bool GetModemStatus(uint32_t& status) = 0;
 
+    // True when the client receives each Write as a message of its own (a message-mode named
+    // pipe). On a byte stream (a pty, a serial device) the client gets the bytes alone, so
+    // a text written at once reads exactly as one written a byte at a time.
+    virtual bool KeepsWriteBoundaries() const { return false; }
+
     // --- any thread --------------------------------------------------------------------
 
     // Makes the blocked and every later waiting call return kWoken. Used once, to stop.
