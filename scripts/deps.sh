@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools
   umockdev libumockdev-dev
+  g++-mingw-w64-x86-64-posix wine64 wine googletest
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: unit and integration tests in a
 # warnings-as-errors build, again under address+undefined and thread sanitizers, then each
-# libFuzzer target for a bounded time. ZUVO_QUICK=1 runs only the first build.
+# libFuzzer target for a bounded time, then the Windows build's tests under Wine.
+# ZUVO_QUICK=1 runs only the first build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -36,5 +37,16 @@ if [ "${ZUVO_QUICK:-0}" != 1 ]; then
     "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 \
       "build/fuzz/corpus/$name" "${seeds[@]}" 2>&1 | tail -n 3
   done
+
+  echo "=== windows (under Wine) ==="
+  cmake --preset windows -DZUVO_WERROR=ON >/dev/null
+  cmake --build --preset windows -j "$jobs"
+  # One Wine server for the whole run, in the build folder's prefix; stopped however the
+  # tests end.
+  trap 'scripts/wine.sh stop build/windows' EXIT
+  scripts/wine.sh start build/windows
+  ctest --preset windows -j "$jobs"
+  scripts/wine.sh stop build/windows
+  trap - EXIT
 fi
 echo "All tests passed."

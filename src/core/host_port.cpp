@@ -91,9 +91,14 @@ const char* HostPort::PipeName() const {
     return Texts(kind_).pipeName;
 }
 
-std::string HostPort::ComDevicePath(const SettingsStore& settings, int number) {
+std::string HostPortSystemSlot::ComDeviceName(int number) const {
+    return system_ != nullptr ? system_->ComDeviceName(number) : "COM" + std::to_string(number);
+}
+
+std::string HostPort::ComDevicePath(const SettingsStore& settings,
+                                    const platform::IHostPortSystem& system, int number) {
     const std::string key = "COM" + std::to_string(number);
-    const std::string fallback = "/dev/ttyS" + std::to_string(number - 1);
+    const std::string fallback = system.ComDeviceName(number);
     char buf[512];
     settings.ReadString("Ports", key.c_str(), fallback.c_str(), buf, sizeof buf);
     return buf;
@@ -124,7 +129,7 @@ void HostPort::OpenHostPort() {
             window_.UncheckPortBox(kind_);
             return;
         }
-        const std::string device = ComDevicePath(settings_, index + 1);
+        const std::string device = ComDevicePath(settings_, system_, index + 1);
         handle_ = system_.OpenSerialDevice(device);
         if (!handle_) {
             log_.LogLastError(texts.comFailure);
@@ -144,6 +149,8 @@ void HostPort::OpenHostPort() {
     poster_.StartFlow(flow_);
     running_.store(true);
     clientConnected_.store(false);
+    errorsPosted_.store(0);
+    errorsHandled_ = 0;
     platform::IHostPortHandle* port = handle_.get();
     if (pipe) {
         thread_ = std::thread(&HostPort::PipeThread, this, port);
@@ -193,6 +200,7 @@ void HostPort::PostBytes(const uint8_t* data, size_t length) {
 }
 
 void HostPort::PostError(uint32_t code) {
+    errorsPosted_.fetch_add(1);  // before the post: the main thread must not be ahead
     platform::Message m;
     m.id = kind_ == HostPortKind::kKeyer ? platform::kMsgKeyerPortByte
                                          : platform::kMsgSwitchingPortByte;
@@ -333,6 +341,21 @@ void HostPort::SwitchingComThread(platform::IHostPortHandle* port) {
     }
 }
 
+// --- main thread ---------------------------------------------------------------------------
+
+void HostPort::OnPortMessage(const platform::Message& message) {
+    const uint32_t id = kind_ == HostPortKind::kKeyer ? platform::kMsgKeyerPortByte
+                                                      : platform::kMsgSwitchingPortByte;
+    if (message.id == id && message.source == generation_ && message.wParam != 0 &&
+        message.lParam == 0xFFFF) {
+        ++errorsHandled_;
+    }
+}
+
+bool HostPort::PipeClientReachable() const {
+    return clientConnected_.load() && errorsPosted_.load() == errorsHandled_;
+}
+
 // --- writes (main thread) ------------------------------------------------------------------
 
 bool HostPort::WriteReply(const uint8_t* data, size_t length) {
@@ -364,7 +387,7 @@ bool HostPort::WriteReply(const uint8_t* data, size_t length) {
 
 void HostPort::WriteKeyerByte(uint8_t byte) {
     const PortTexts& texts = Texts(kind_);
-    if (window_.PipeMode() && !clientConnected_.load()) {
+    if (window_.PipeMode() && !PipeClientReachable()) {
         if (Verbose()) {
             log_.LogByte(texts.unsent, byte);
         }
@@ -380,7 +403,7 @@ bool HostPort::TakeSwitchingText(std::string_view& text) {
     const PortTexts& texts = Texts(kind_);
     // The reply is a zero-terminated text: nothing after a NUL goes out.
     text = text.substr(0, std::min(text.size(), text.find('\0')));
-    if (window_.PipeMode() && !clientConnected_.load()) {
+    if (window_.PipeMode() && !PipeClientReachable()) {
         if (Verbose()) {
             log_.LogQuoted(texts.unsent, text);
         }

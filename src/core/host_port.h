@@ -50,6 +50,7 @@ class HostPortSystemSlot final : public platform::IHostPortSystem {
     void Set(platform::IHostPortSystem* system) { system_ = system; }
     std::unique_ptr<platform::IHostPortHandle> CreatePipeServer(const std::string& name) override;
     std::unique_ptr<platform::IHostPortHandle> OpenSerialDevice(const std::string& path) override;
+    std::string ComDeviceName(int number) const override;
 
   private:
     platform::IHostPortSystem* system_ = nullptr;
@@ -82,8 +83,16 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     bool IsRunning() const { return running_.load(); }
     bool ClientConnected() const { return clientConnected_.load(); }
 
-    // The device path of "COMn": settings section "Ports", key "COMn", else /dev/ttyS{n-1}.
-    static std::string ComDevicePath(const SettingsStore& settings, int number);
+    // Main thread: a message this port's read thread posted is being handled (before the
+    // interpreter sees it). A pipe client's replies go out only once every error the read
+    // thread has posted has been handled: until then the bytes being answered may come from
+    // a logger that has gone, and the answer must not reach the one connected since.
+    void OnPortMessage(const platform::Message& message);
+
+    // The device path of "COMn": settings section "Ports", key "COMn", else the system's
+    // own name for it.
+    static std::string ComDevicePath(const SettingsStore& settings,
+                                     const platform::IHostPortSystem& system, int number);
     // The pipe's name in the runtime folder.
     const char* PipeName() const;
 
@@ -114,6 +123,8 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     // How many bytes the read thread may read now, at most size: it waits while too many of
     // its messages wait for the main thread. 0 when the port is being closed.
     size_t RoomToRead(size_t size);
+    // A pipe client is connected, and it is the one whose bytes the main thread handles.
+    bool PipeClientReachable() const;
     // Sleeps up to ms unless the port is being closed; false when it is.
     bool PauseUnlessClosing(int ms);
     bool Verbose() const;
@@ -132,9 +143,11 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<bool> clientConnected_{false};
-    uint32_t generation_ = 0;           // Message::source of this open's posts
-    std::atomic<uint32_t> clients_{0};  // pipe clients connected so far (read thread counts)
-    bool stalled_ = false;              // the last reply found no room: the client is not reading
+    std::atomic<uint32_t> errorsPosted_{0};  // by the read thread of this open
+    uint32_t errorsHandled_ = 0;             // main thread
+    uint32_t generation_ = 0;                // Message::source of this open's posts
+    std::atomic<uint32_t> clients_{0};       // pipe clients connected so far (read thread counts)
+    bool stalled_ = false;  // the last reply found no room: the client is not reading
     uint32_t stalledClient_ = 0;
     std::mutex pauseMutex_;
     std::condition_variable pauseWake_;

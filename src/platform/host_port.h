@@ -99,6 +99,10 @@ class IHostPortSystem {
     // program's, fails) and put into raw mode at its current speed. nullptr with the last
     // error set on failure.
     virtual std::unique_ptr<IHostPortHandle> OpenSerialDevice(const std::string& path) = 0;
+
+    // The device that COM port `number` (1..32) opens when the settings name none for it:
+    // "\\.\COMn" on Windows, /dev/ttyS{n-1} on Linux.
+    virtual std::string ComDeviceName(int number) const = 0;
 };
 
 }  // namespace zuvo::platform

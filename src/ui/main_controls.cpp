@@ -214,7 +214,7 @@ void MainControls::ShowComDevices() {
     const size_t count = d_.model.Get(kKeyerPortList).items.size();
     devices.reserve(count);
     for (size_t i = 0; i < count; ++i) {
-        devices.push_back(HostPort::ComDevicePath(d_.settings, static_cast<int>(i) + 1));
+        devices.push_back(HostPort::ComDevicePath(d_.settings, d_.ports, static_cast<int>(i) + 1));
     }
     d_.model.SetItemNotes(kZuvoPortList, devices);
     d_.model.SetItemNotes(kKeyerPortList, std::move(devices));

@@ -3,6 +3,7 @@
 #include "core/settings_store.h"
 #include "link/box_sender.h"
 #include "link/box_state.h"
+#include "platform/host_port.h"
 #include "platform/message_queue.h"
 #include "ui/window_actions.h"
 #include "ui/window_model.h"
@@ -20,7 +21,8 @@ class MainControls {
         const BoxState& state;
         IBoxSender& sender;
         SettingsStore& settings;
-        platform::IMessagePoster& poster;  // the switching port messages of manual switching
+        const platform::IHostPortSystem& ports;  // names the device each COM number opens
+        platform::IMessagePoster& poster;        // the switching port messages of manual switching
         IWindowActions& actions;
         // The connected look, applied by "Logger controls keyer" while a box is connected.
         std::function<void()> enableBoxControls;

@@ -21,7 +21,7 @@ CZuvoDlg::CZuvoDlg(Environment env)
       rtty_(otrsp_, state_, link_, log_, window_, rttyChannel_, rttyChannel_, env_.queue),
       keyer_(link_, state_, keyerPort_, otrsp_, env_.settings, log_, window_, *this),
       reports_(state_, link_, log_, window_, ReportHandler::Sinks{keyer_, otrsp_, rtty_, window_}),
-      controls_({window_.Model(), state_, link_, env_.settings, env_.queue, *this,
+      controls_({window_.Model(), state_, link_, env_.settings, hostPortSystem_, env_.queue, *this,
                  [this] { EnableBoxControls(); }}) {
     window_.SetSwitchingShownHook([this] { controls_.SyncManualSwitching(); });
     keyerPort_.SetHooks(this);
@@ -84,9 +84,11 @@ void CZuvoDlg::Dispatch(const platform::Message& message) {
             link_.OnDeviceChange(message.wParam, message.text);
             break;
         case platform::kMsgKeyerPortByte:
+            keyerPort_.OnPortMessage(message);
             keyer_.OnKeyerByte(message.wParam, message.lParam);
             break;
         case platform::kMsgSwitchingPortByte:
+            switchingPort_.OnPortMessage(message);
             otrsp_.OnSwitchingPortByte(message.wParam, message.lParam);
             break;
         case platform::kMsgModemStatus:

@@ -45,12 +45,17 @@ class HostPortTest : public ::testing::Test {
     std::unique_ptr<HostPort> Make(HostPortKind kind) {
         auto port = std::make_unique<HostPort>(kind, system, queue, log, verbose, settings, window);
         port->SetHooks(&hooks);
+        made_.push_back(port.get());
         return port;
     }
 
+    // The next posted message, shown to the ports as the main window's dispatch does.
     Message Next() {
         Message m;
         EXPECT_TRUE(queue.Wait(m, std::chrono::milliseconds(2000)));
+        for (HostPort* port : made_) {
+            port->OnPortMessage(m);
+        }
         return m;
     }
 
@@ -65,6 +70,7 @@ class HostPortTest : public ::testing::Test {
     test::FakeVerbose verbose;
     FakePortWindow window;
     RecordingHooks hooks;
+    std::vector<HostPort*> made_;  // every port a test made lives until its end
 };
 
 TEST_F(HostPortTest, PipeClientConnectsLeavesAndReconnects) {
@@ -151,6 +157,25 @@ TEST_F(HostPortTest, KeyerPipeLossPostsOnlyTheError) {
     EXPECT_TRUE(log.Contains("* KE response 0x41('A')"));
 }
 
+TEST_F(HostPortTest, ReplyToALoggerThatHasGoneNeverReachesTheNextOne) {
+    auto port = Make(HostPortKind::kSwitching);
+    port->OpenHostPort();
+    auto* fake = system.last;
+    fake->Connect();
+    fake->Send("?");  // a query; the logger leaves before it is answered
+    fake->Disconnect();
+    Settle();
+    fake->Connect();  // the next logger, connected before the main thread got to the query
+    Settle();
+
+    ASSERT_EQ(Next().lParam, '?');
+    port->WriteSwitchingText("RX1\r");  // the answer to the logger that has gone
+    EXPECT_EQ(Next().wParam, platform::kErrorBrokenPipe);
+    EXPECT_EQ(Next().id, platform::kMsgModemStatus);
+    port->WriteSwitchingText("TX2\r");
+    EXPECT_EQ(fake->Writes(), (std::vector<std::string>{"T", "X", "2", "\r"}));
+}
+
 TEST_F(HostPortTest, OpenFailures) {
     window.pipes = false;
     auto keyer = Make(HostPortKind::kKeyer);
@@ -187,8 +212,8 @@ TEST_F(HostPortTest, OpenFailures) {
 
 TEST_F(HostPortTest, ComPathsComeFromThePortsSection) {
     profile.values["Ports/COM3"] = "/dev/ttyUSB0";
-    EXPECT_EQ(HostPort::ComDevicePath(settings, 3), "/dev/ttyUSB0");
-    EXPECT_EQ(HostPort::ComDevicePath(settings, 5), "/dev/ttyS4");
+    EXPECT_EQ(HostPort::ComDevicePath(settings, system, 3), "/dev/ttyUSB0");
+    EXPECT_EQ(HostPort::ComDevicePath(settings, system, 5), "/dev/ttyS4");
     window.pipes = false;
     window.zuvoIndex = 2;
     auto port = Make(HostPortKind::kSwitching);
@@ -268,6 +293,7 @@ TEST_F(HostPortTest, AClientThatStopsReadingLosesRepliesWithOneLinePerStall) {
     // A new client that stalls at once is told about too.
     fake->Disconnect();
     Settle();
+    EXPECT_EQ(Next().lParam, 0xFFFF);  // the main thread has handled the loss
     fake->Connect();
     Settle();
     port->WriteKeyerByte('C');

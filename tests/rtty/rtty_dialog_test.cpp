@@ -105,6 +105,9 @@ TEST_F(RttyDialogTest, LoggerTxChangeMovesTheBridgeToTheOtherStation) {
     EXPECT_EQ(&queue, receiver.poster);
     EXPECT_EQ(1u, block.Read32(platform::kRttyOffsetMarker));
     ASSERT_TRUE(Pump([&] { return Logged("Connected to Zuvo Box version 1.0-0"); }));
+    // The switching port ignores TX commands until the box has answered the connect query,
+    // which may still be on its way (under load, or under Wine).
+    ASSERT_TRUE(Pump([&] { return !dlg->Otrsp().ResyncPending(); }));
 
     Rtty(kRttySpeed, 2, 300);
     Rtty(kRttyChar, 2, 'X');  // radio 1 (station 1) transmits: counted only

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "core/settings_store.h"
@@ -60,7 +61,9 @@ TEST(EventLog, LastErrorWritesTwoLinesOrOneForTheUtility) {
 }
 
 TEST(EventLog, FileHoldsEveryLineInOrderAndIsEmptiedAtTheNextStart) {
-    const auto dir = std::filesystem::temp_directory_path() / "zuvo-event-log-test";
+    // A folder of this run: other runs of the suite may share the temporary folder.
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("zuvo-event-log-test-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "ZuvoBox.txt").string();
     {
@@ -81,14 +84,19 @@ TEST(EventLog, FileHoldsEveryLineInOrderAndIsEmptiedAtTheNextStart) {
         log.OpenLogFile(true, path);
         log.LogMessage("second run");
     }
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "second run\n");
+    {
+        std::ifstream in(path);  // closed before the folder goes: Windows keeps open files
+        std::stringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(text.str(), "second run\n");
+    }
     std::filesystem::remove_all(dir);
 }
 
 TEST(EventLog, ARelativeSettingsPathGetsItsLogFileBesideIt) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Linux settings path rule";
+#endif
     const test::TempDir dir;
     // The folder as seen from here, spelt the way an operator types it: "./...".
     const std::string settings =

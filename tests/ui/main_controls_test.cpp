@@ -7,6 +7,7 @@
 
 #include "fakes/fakes.h"
 #include "link/box_protocol.h"
+#include "platform/fake/fake_host_port.h"
 #include "switching/otrsp_interpreter.h"
 #include "switching/otrsp_test_support.h"
 #include "ui/main_ids.h"
@@ -101,7 +102,8 @@ class MainControlsTest : public ::testing::Test {
     RecordingPoster poster;
     RecordingActions actions;
     int enables = 0;
-    MainControls controls{{window.Model(), state, sender, settings, poster, actions, [this] {
+    platform::fake::FakeHostPortSystem ports;
+    MainControls controls{{window.Model(), state, sender, settings, ports, poster, actions, [this] {
                                ++enables;
                                window.EnableBoxControls();
                            }}};

@@ -13,8 +13,15 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/rtty_client_posix.h"
 #include "rtty/rtty_client.h"
+
+#ifdef _WIN32
+#include "platform/win32/rtty_client_win32.h"
+using SystemRttyTransport = zuvo::platform::win32::Win32RttyTransport;
+#else
+#include "platform/posix/rtty_client_posix.h"
+using SystemRttyTransport = zuvo::platform::posix::PosixRttyTransport;
+#endif
 
 namespace {
 
@@ -167,7 +174,7 @@ int main(int argc, char** argv) {
         o.text = std::string(std::istreambuf_iterator<char>(std::cin), {});
     }
 
-    zuvo::platform::posix::PosixRttyTransport transport;
+    SystemRttyTransport transport;
     zuvo::RttyClient client(transport);
     client.SetStopFlag(&g_stop);
     std::signal(SIGINT, OnStopSignal);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/console_dialogs.h"
+#include "app/zuvobox/options.h"
 #include "core/single_instance.h"
 #include "generated/version.h"
 #include "platform/posix/hid_linux.h"
@@ -31,79 +32,6 @@
 
 namespace {
 
-struct Options {
-    bool headless = false;
-    bool simulate = false;
-    std::string iniPath;
-    std::string simTranscript;
-    std::string simControl;
-    std::string screenshot;
-};
-
-void Usage(std::FILE* out) {
-    std::fprintf(out,
-                 "Usage: ZuvoBox [options]\n"
-                 "  --headless            no window; the event log goes to standard output\n"
-                 "                        (also the default when no display is available)\n"
-                 "  --simulate            use the simulated box instead of USB\n"
-                 "  --sim-transcript FILE write every report to and from the simulated box\n"
-                 "  --sim-control PATH    create a FIFO that takes simulator commands\n"
-                 "                        (unplug, replug, switches 0xNN, pot N, paddle, ...)\n"
-                 "  --ini PATH            settings file (default: $XDG_CONFIG_HOME/Zuvo "
-                 "Box/ZuvoBox.ini)\n"
-                 "  --screenshot FILE     save a PNG of the window after 1.5 s, then close\n"
-                 "                        (works without a display)\n"
-                 "  --version, --help\n");
-}
-
-std::optional<Options> ParseOptions(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "ZuvoBox: %s needs a value\n", arg.c_str());
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        if (arg == "--headless") {
-            o.headless = true;
-        } else if (arg == "--simulate") {
-            o.simulate = true;
-        } else if (arg == "--ini") {
-            if (!value(o.iniPath)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--sim-transcript") {
-            if (!value(o.simTranscript)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--sim-control") {
-            if (!value(o.simControl)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--screenshot") {
-            if (!value(o.screenshot)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--version") {
-            std::printf("ZuvoBox %u.%u.%u\n", zuvo::kVersionMajor, zuvo::kVersionMinor,
-                        zuvo::kVersionPatch);
-            std::exit(0);
-        } else if (arg == "--help" || arg == "-h") {
-            Usage(stdout);
-            std::exit(0);
-        } else {
-            std::fprintf(stderr, "ZuvoBox: unknown option %s\n", arg.c_str());
-            Usage(stderr);
-            return std::nullopt;
-        }
-    }
-    return o;
-}
-
 int RunHeadless(zuvo::CZuvoDlg& dlg, zuvo::platform::MessageQueue& queue) {
     dlg.OnInitDialog();
     while (!dlg.Closed()) {
@@ -118,7 +46,8 @@ int RunHeadless(zuvo::CZuvoDlg& dlg, zuvo::platform::MessageQueue& queue) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::optional<Options> options = ParseOptions(argc, argv);
+    const std::optional<zuvo::app::ZuvoBoxOptions> options =
+        zuvo::app::ParseZuvoBoxOptions(argc, argv);
     if (!options) {
         return 2;
     }

@@ -200,6 +200,10 @@ std::unique_ptr<IHostPortHandle> FakeHostPortSystem::OpenSerialDevice(const std:
     return port;
 }
 
+std::string FakeHostPortSystem::ComDeviceName(int number) const {
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
 FakeHostPort* FakeHostPortSystem::Find(const std::string& entry) const {
     for (size_t i = opened.size(); i-- > 0;) {
         if (opened[i] == entry) {

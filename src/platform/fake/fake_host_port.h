@@ -74,6 +74,8 @@ class FakeHostPortSystem final : public IHostPortSystem {
   public:
     std::unique_ptr<IHostPortHandle> CreatePipeServer(const std::string& name) override;
     std::unique_ptr<IHostPortHandle> OpenSerialDevice(const std::string& path) override;
+    // "/dev/ttyS{n-1}", as on Linux.
+    std::string ComDeviceName(int number) const override;
 
     // Error of the next opens (0: they succeed).
     uint32_t failOpen = 0;

@@ -457,4 +457,8 @@ std::unique_ptr<IHostPortHandle> PosixHostPortSystem::OpenSerialDevice(const std
     return device;
 }
 
+std::string PosixHostPortSystem::ComDeviceName(int number) const {
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
 }  // namespace zuvo::platform::posix

@@ -20,6 +20,7 @@ class PosixHostPortSystem final : public IHostPortSystem {
 
     std::unique_ptr<IHostPortHandle> CreatePipeServer(const std::string& name) override;
     std::unique_ptr<IHostPortHandle> OpenSerialDevice(const std::string& path) override;
+    std::string ComDeviceName(int number) const override;
 
   private:
     std::string folder_;

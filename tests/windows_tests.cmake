@@ -1,0 +1,56 @@
+# The Windows build's tests, run under Wine through CMAKE_CROSSCOMPILING_EMULATOR. Test
+# discovery runs when ctest starts (PRE_TEST), so building needs no Wine.
+
+# GoogleTest built from source with the cross compiler; its own code is not held to our
+# warning flags.
+set(ZUVO_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+get_directory_property(zuvo_saved_options COMPILE_OPTIONS)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+add_subdirectory(${ZUVO_GTEST_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+set_directory_properties(PROPERTIES COMPILE_OPTIONS "${zuvo_saved_options}")
+include(GoogleTest)
+
+# The logic suite, as on Linux, without the tests of the Linux platform layer.
+file(GLOB_RECURSE unit_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|wine|umockdev|platform)/")
+list(APPEND unit_src ${CMAKE_CURRENT_SOURCE_DIR}/platform/ini_document_test.cpp)
+add_executable(zuvo_tests ${unit_src})
+target_include_directories(zuvo_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(zuvo_tests PRIVATE zuvo_logic zuvo_sim zuvo_platform_fake gtest gmock
+                                         gtest_main)
+# One Wine process for the whole suite: starting one per test costs ten times the tests'
+# own time, and every test runs one by one in the Linux stages anyway.
+add_test(NAME zuvo_tests COMMAND zuvo_tests)
+set_tests_properties(zuvo_tests PROPERTIES LABELS unit TIMEOUT 900)
+
+# The Win32 platform layer against real system objects, and the programs end to end, each
+# peer in a process of its own.
+file(GLOB win32_test_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*.cpp)
+add_executable(zuvo_win32_tests ${win32_test_src})
+target_include_directories(zuvo_win32_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(zuvo_win32_tests PRIVATE zuvo_logic zuvo_platform_win32 gtest)
+add_dependencies(zuvo_win32_tests ZuvoBox ZuvoBoxUtility zuvobox-rtty)
+gtest_discover_tests(zuvo_win32_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                     PROPERTIES LABELS win32 TIMEOUT 120)
+
+# The COM ports, played from Linux: a pty is a Linux object, so this test is a Linux program,
+# built with the host's compiler and GoogleTest, that runs ZuvoBox.exe under Wine.
+find_program(ZUVO_HOST_CXX NAMES c++ g++ clang++)
+if(ZUVO_HOST_CXX AND ZUVO_WINE)
+  set(com_port_test ${CMAKE_CURRENT_BINARY_DIR}/wine_com_port_test)
+  add_custom_command(
+    OUTPUT ${com_port_test}
+    COMMAND ${ZUVO_HOST_CXX} -std=c++20 -O1 -Wall -Wextra -Werror -I${CMAKE_CURRENT_SOURCE_DIR}
+            -DZUVO_BIN_DIR="${CMAKE_BINARY_DIR}/src/app" -o ${com_port_test}
+            ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_port_test.cpp -lgtest -pthread
+    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/wine/com_port_test.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/integration/child_process.h
+    VERBATIM)
+  add_custom_target(host_wine_com_port_test ALL DEPENDS ${com_port_test})
+  add_test(NAME WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
+           COMMAND ${com_port_test} ${ZUVO_WINE} $<TARGET_FILE:ZuvoBox>
+                   $<TARGET_FILE:zuvo_win32_tests>)
+  set_tests_properties(WineComPort.LoggerOnBothComPortsIsServedAndIdlePortsCostNoCpu
+                       PROPERTIES LABELS win32 TIMEOUT 120)
+endif()
