@@ -102,6 +102,7 @@ class ObservedHostPorts final : public platform::IHostPortSystem {
     std::unique_ptr<platform::IHostPortHandle> OpenSerialDevice(const std::string& path) override {
         return Wrap(inner_.OpenSerialDevice(path));
     }
+    std::string ComDeviceName(int number) const override { return inner_.ComDeviceName(number); }
 
   private:
     class Handle final : public platform::IHostPortHandle {
