@@ -56,6 +56,8 @@ struct RunResult {
 class Program {
   public:
     Program(const std::string& binary, const std::string& folder, const std::string& name) {
+        // The child inherits our unwritten output, and its freopen would write it again.
+        std::fflush(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
