@@ -1,10 +1,16 @@
 // Latency of the switching port through a real pty, the real port read thread and the
 // message loop, against the simulated box with no reply delay:
-//   forward: a logger's "TX2\r" written on OTRSP_DEVICE -> the Zuvo State report written
-//            to the box;
-//   reverse: a front-panel switch change -> "$TX2\r" read by the logger;
-//   floor:   the same pty write read back by a bare thread that only reads the master.
+//   forward: a logger's "TX2\r" written on OTRSP_DEVICE -> the Zuvo State report handed to
+//            the box; stages: pty read, queue, interpreter;
+//   reverse: a front-panel switch change -> "$TX2\r" read by the logger; stages: box report
+//            read (the device read thread has it), queue (the main thread has taken it),
+//            interpreter (the line written to the pty), pty (the logger has read it);
+//   floor:   the same pty write read back by a bare thread that only reads the master, one
+//            sample beside each forward and reverse round.
 // Then the idle load with both pipes waiting for a client, from /proc/self/stat.
+//
+// Options: --rounds N (default 2000), --idle-seconds S (default 10).
+// Exit status: 0 when every target is met, 1 when one is missed, 2 for bad options.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -26,6 +32,7 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "bench_options.h"
 #include "core/settings_store.h"
 #include "link/box_protocol.h"
 #include "platform/posix/host_port_posix.h"
@@ -97,6 +104,7 @@ bool ReadUntil(int fd, std::string& got, const std::string& expected) {
 struct Stats {
     double medianUs = 0;
     double p99Us = 0;
+    double meanUs = 0;
 };
 
 Stats Summarise(std::vector<int64_t> ns) {
@@ -104,56 +112,130 @@ Stats Summarise(std::vector<int64_t> ns) {
     if (ns.empty()) {
         return {};
     }
-    return {ns[ns.size() / 2] / 1000.0, ns[std::min(ns.size() - 1, ns.size() * 99 / 100)] / 1000.0};
+    double sum = 0;
+    for (int64_t x : ns) {
+        sum += static_cast<double>(x);
+    }
+    return {ns[ns.size() / 2] / 1000.0, ns[std::min(ns.size() - 1, ns.size() * 99 / 100)] / 1000.0,
+            sum / static_cast<double>(ns.size()) / 1000.0};
 }
 
-// The floor: a raw pty whose master is read by a thread doing nothing else.
-std::vector<int64_t> MeasureFloor(int rounds) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
-    MakeRaw(master);
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    MakeRaw(slave);
-    std::atomic<int64_t> readAt{0};
-    std::atomic<bool> stop{false};
-    std::thread reader([&] {
+// The moment each stage of one round ended (first of each after the round began), set
+// from the port read thread, the device read thread and the main thread.
+template <size_t N>
+struct StageClock {
+    std::atomic<int64_t> at[N];
+    void Clear() {
+        for (auto& a : at) {
+            a.store(-1);
+        }
+    }
+    void Mark(size_t stage) {
+        int64_t none = -1;
+        at[stage].compare_exchange_strong(none, NowNs());
+    }
+    // Each stage's length from t0, appended to stages[k]; false when one is missing.
+    bool Collect(int64_t t0, std::vector<int64_t> (&stages)[N]) const {
+        int64_t last = t0;
+        int64_t length[N];
+        for (size_t k = 0; k < N; ++k) {
+            const int64_t t = at[k].load();
+            if (t < last) {
+                return false;
+            }
+            length[k] = t - last;
+            last = t;
+        }
+        for (size_t k = 0; k < N; ++k) {
+            stages[k].push_back(length[k]);
+        }
+        return true;
+    }
+};
+
+template <size_t N>
+void PrintStages(const char* (&names)[N], std::vector<int64_t> (&stages)[N]) {
+    Stats s[N];
+    double all = 0;
+    for (size_t k = 0; k < N; ++k) {
+        s[k] = Summarise(stages[k]);
+        all += s[k].meanUs;
+    }
+    for (size_t k = 0; k < N; ++k) {
+        std::printf("    %-18s median %8.1f us  p99 %8.1f us  share %3.0f%%\n", names[k],
+                    s[k].medianUs, s[k].p99Us, all > 0 ? 100.0 * s[k].meanUs / all : 0.0);
+    }
+}
+
+// The floor: a raw pty whose master is read by a thread doing nothing else. One sample is
+// taken beside each measured round, so that floor and path meet the same load.
+class BareFloor {
+  public:
+    BareFloor() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(master_);
+        unlockpt(master_);
+        MakeRaw(master_);
+        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
+        MakeRaw(slave_);
+        reader_ = std::thread([this] { Read(); });
+    }
+    ~BareFloor() {
+        stop_.store(true);
+        reader_.join();
+        close(slave_);
+        close(master_);
+    }
+    // One line written to the slave until the reader has it, in ns; -1 on failure.
+    int64_t Sample() {
+        readAt_.store(0);
+        const int64_t t0 = NowNs();
+        if (write(slave_, (count_++ % 2) != 0 ? "TX1\r" : "TX2\r", 4) != 4) {
+            return -1;
+        }
+        // The writer sleeps until the reader has the line, as the measured paths' writers do.
+        std::unique_lock lock(mutex_);
+        if (!arrived_.wait_for(lock, std::chrono::seconds(2),
+                               [&] { return readAt_.load() != 0; })) {
+            return -1;
+        }
+        return readAt_.load() - t0;
+    }
+
+  private:
+    void Read() {
         size_t have = 0;
-        while (!stop.load()) {
-            pollfd p{master, POLLIN, 0};
+        while (!stop_.load()) {
+            pollfd p{master_, POLLIN, 0};
             if (poll(&p, 1, 100) <= 0) {
                 continue;
             }
             char buf[64];
-            const ssize_t n = read(master, buf, sizeof buf);
-            if (n > 0) {
-                have += static_cast<size_t>(n);
-                if (have >= 4) {
-                    have -= 4;
-                    readAt.store(NowNs());
+            const ssize_t n = read(master_, buf, sizeof buf);
+            if (n <= 0) {
+                continue;
+            }
+            have += static_cast<size_t>(n);
+            if (have >= 4) {
+                have -= 4;
+                {
+                    std::lock_guard lock(mutex_);
+                    readAt_.store(NowNs());
                 }
+                arrived_.notify_one();
             }
         }
-    });
-    std::vector<int64_t> out;
-    for (int i = 0; i < rounds; ++i) {
-        readAt.store(0);
-        const int64_t t0 = NowNs();
-        if (write(slave, i % 2 ? "TX1\r" : "TX2\r", 4) != 4) {
-            break;
-        }
-        while (readAt.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
-        }
-        out.push_back(readAt.load() - t0);
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
-    stop.store(true);
-    reader.join();
-    close(slave);
-    close(master);
-    return out;
-}
+
+    int master_ = -1;
+    int slave_ = -1;
+    int count_ = 0;
+    std::atomic<int64_t> readAt_{0};
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::thread reader_;
+};
 
 // utime + stime of this process, in clock ticks.
 long long ProcessTicks() {
@@ -175,8 +257,13 @@ long long ProcessTicks() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
-    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    zuvo::bench::Options options(argc, argv);
+    const int rounds = static_cast<int>(options.Int("--rounds", 2000, 1, 1000000));
+    const int idleSeconds = static_cast<int>(options.Int("--idle-seconds", 10, 1, 3600));
+    if (!options.Done()) {
+        return zuvo::bench::UsageError(argv[0], options, "[--rounds N] [--idle-seconds S]");
+    }
+    std::printf("load average at start: %s\n", zuvo::bench::LoadAverage().c_str());
 
     char tmpl[] = "/tmp/zuvo-bench-XXXXXX";
     const std::string folder = mkdtemp(tmpl);
@@ -185,15 +272,36 @@ int main(int argc, char** argv) {
 
     zuvo::sim::SimHidSystem sim;
     StateWriteClock stateClock;
-    zuvo::bench::ObservedHid hid(sim, [&stateClock](const uint8_t* data, size_t length) {
-        if (length >= 3 && data[1] == zuvo::box::kZuvoState) {
-            stateClock.Note();
-        }
-    });
+    // forward: pty read, queue, interpreter; reverse: box report read, queue, interpreter, pty
+    StageClock<3> forwardStages;
+    StageClock<4> reverseStages;
+    forwardStages.Clear();
+    reverseStages.Clear();
+    zuvo::bench::ObservedHid hid(
+        sim,
+        [&](const uint8_t* data, size_t length) {
+            if (length >= 3 && data[1] == zuvo::box::kZuvoState) {
+                forwardStages.Mark(2);
+                stateClock.Note();
+            }
+        },
+        [&](const uint8_t* buf, const zuvo::platform::HidReadResult& result) {
+            if (result.status == zuvo::platform::HidReadStatus::kReport && result.length >= 3 &&
+                buf[1] == zuvo::box::kZuvoSwitches) {
+                reverseStages.Mark(0);
+            }
+        });
     zuvo::platform::MessageQueue queue;
     zuvo::platform::posix::IniProfile profile;
     zuvo::SettingsStore settings(profile, ini);
-    zuvo::platform::posix::PosixHostPortSystem hostPorts(folder);
+    zuvo::platform::posix::PosixHostPortSystem realPorts(folder);
+    zuvo::bench::ObservedHostPorts hostPorts(
+        realPorts, [&](const uint8_t*, size_t) { forwardStages.Mark(0); },
+        [&](const uint8_t* data, size_t length) {
+            if (length > 0 && data[length - 1] == '\r') {
+                reverseStages.Mark(2);
+            }
+        });
     zuvo::bench::NoDialogs dialogs;
 
     // The program's main thread: the dialog and its message loop, as the headless front end.
@@ -206,6 +314,12 @@ int main(int argc, char** argv) {
         while (!dlg.Closed()) {
             zuvo::platform::Message m;
             if (queue.Wait(m, std::chrono::seconds(1))) {
+                if (m.id == zuvo::platform::kMsgSwitchingPortByte && m.lParam == '\r') {
+                    forwardStages.Mark(1);
+                } else if (m.id == zuvo::platform::kMsgBoxReport &&
+                           (m.lParam >> 8) == zuvo::box::kZuvoSwitches) {
+                    reverseStages.Mark(1);
+                }
                 dlg.Dispatch(m);
             }
         }
@@ -227,10 +341,22 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    BareFloor bare;
+    std::vector<int64_t> floor;
+    auto floorSample = [&] {
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+        const int64_t f = bare.Sample();
+        if (f >= 0) {
+            floor.push_back(f);
+        }
+    };
+
     // Forward: logger line -> Zuvo State written to the box.
     std::vector<int64_t> forward;
+    std::vector<int64_t> forwardStage[3];
     for (int i = 0; i < rounds; ++i) {
         const uint64_t before = stateClock.Count();
+        forwardStages.Clear();
         const int64_t t0 = NowNs();
         if (write(logger, i % 2 ? "TX1\r" : "TX2\r", 4) != 4) {
             break;
@@ -241,7 +367,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         forward.push_back(t1 - t0);
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        forwardStages.Collect(t0, forwardStage);
+        floorSample();
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
 
     // Reverse: front-panel switch -> "$TXn\r" at the logger.
@@ -253,21 +381,24 @@ int main(int argc, char** argv) {
     tcflush(logger, TCIFLUSH);
     got.clear();
     std::vector<int64_t> reverse;
+    std::vector<int64_t> reverseStage[4];
     for (int i = 0; i < rounds; ++i) {
         const bool radio2 = i % 2 == 0;
+        reverseStages.Clear();
         const int64_t t0 = NowNs();
         sim.SetSwitches(radio2 ? zuvo::box::kSwitchTx2 : zuvo::box::kSwitchTx1);
         if (!ReadUntil(logger, got, radio2 ? "$TX2\r" : "$TX1\r")) {
             std::fprintf(stderr, "bench_otrsp: no change report after a switch change\n");
             return 1;
         }
+        reverseStages.Mark(3);
         reverse.push_back(NowNs() - t0);
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+        reverseStages.Collect(t0, reverseStage);
+        floorSample();
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
     sim.SetSwitches(0);
     close(logger);
-
-    const std::vector<int64_t> floor = MeasureFloor(rounds);
 
     const Stats f = Summarise(forward);
     const Stats r = Summarise(reverse);
@@ -279,10 +410,14 @@ int main(int argc, char** argv) {
         "forward (\"TX2\\r\" -> Zuvo State to box):   median %8.1f us  p99 %8.1f us  "
         "median/floor %.2f\n",
         f.medianUs, f.p99Us, f.medianUs / fl.medianUs);
+    const char* forwardNames[3] = {"pty read", "queue", "interpreter"};
+    PrintStages(forwardNames, forwardStage);
     std::printf(
         "reverse (switch -> \"$TX2\\r\" at logger):  median %8.1f us  p99 %8.1f us  "
         "median/floor %.2f\n",
         r.medianUs, r.p99Us, r.medianUs / fl.medianUs);
+    const char* reverseNames[4] = {"box report read", "queue", "interpreter", "pty to logger"};
+    PrintStages(reverseNames, reverseStage);
 
     // Idle: the logger has come and gone, both pipes wait for a client.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -295,10 +430,15 @@ int main(int argc, char** argv) {
     std::printf("idle    (both pipes waiting, %.1f s):       %.3f %% of one core\n", wall,
                 100.0 * cpu / wall);
 
+    zuvo::bench::Targets targets;
+    const double ratio = fl.medianUs > 0 ? r.medianUs / fl.medianUs : 0;
+    targets.Check("switch -> \"$TX2\\r\" readable, median / floor",
+                  zuvo::bench::Format("%.2fx", ratio), "<= 1.5x", !reverse.empty() && ratio <= 1.5);
+
     zuvo::platform::Message close;
     close.id = zuvo::platform::kMsgClose;
     queue.Post(close);
     mainLoop.join();
     std::filesystem::remove_all(folder);
-    return 0;
+    return targets.Report();
 }

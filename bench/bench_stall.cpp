@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "bench_options.h"
 
 namespace {
 
@@ -55,6 +56,8 @@ struct RunResult {
 class Program {
   public:
     Program(const std::string& binary, const std::string& folder, const std::string& name) {
+        // The child inherits our unwritten output, and its freopen would write it again.
+        std::fflush(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
@@ -229,16 +232,15 @@ void PrintReplies(const char* what, const RunResult& r) {
 
 int main(int argc, char** argv) {
     Options o;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        if (a == "--rounds") {
-            o.rounds = std::atoi(argv[i + 1]);
-        } else if (a == "--flood-mib") {
-            o.floodBytes = static_cast<size_t>(std::atof(argv[i + 1]) * (1u << 20));
-        } else if (a == "--program") {
-            o.program = argv[i + 1];
-        }
+    zuvo::bench::Options options(argc, argv);
+    o.rounds = static_cast<int>(options.Int("--rounds", o.rounds, 1, 1000000));
+    o.floodBytes = static_cast<size_t>(options.Number("--flood-mib", 5, 0.01, 1024) * (1u << 20));
+    o.program = options.Text("--program", o.program);
+    if (!options.Done()) {
+        return zuvo::bench::UsageError(argv[0], options,
+                                       "[--rounds N] [--flood-mib M] [--program PATH]");
     }
+    std::printf("load average at start: %s\n", zuvo::bench::LoadAverage().c_str());
     // Each host open and close writes a setting, and a settings write waits for the disk;
     // on a memory file system that wait is not what gets measured.
     std::string pattern =
@@ -256,8 +258,7 @@ int main(int argc, char** argv) {
     PrintReplies("switching client flooding:", flood);
     const double p99 = Percentile(flood.replyMs, 99);
     const bool met = flood.timeouts == 0 && !flood.replyMs.empty() && p99 < kTargetP99Ms;
-    std::printf("  target: p99 under %.0f ms while flooded: %s (p99 %.3f ms, %.1fx quiet)\n",
-                kTargetP99Ms, met ? "met" : "MISSED", p99,
+    std::printf("  p99 while flooded: %.3f ms, %.1fx quiet\n", p99,
                 p99 / std::max(1e-6, Percentile(quiet.replyMs, 99)));
     std::printf("flood: %.2f MiB written in %.2f s by a client that never reads\n",
                 static_cast<double>(flood.flooded) / (1u << 20), flood.floodS);
@@ -272,5 +273,9 @@ int main(int argc, char** argv) {
                     quiet.closeMs);
     }
     std::filesystem::remove_all(folder);
-    return met ? 0 : 1;
+    zuvo::bench::Targets targets;
+    targets.Check("keyer host open reply p99, switching flooded",
+                  zuvo::bench::Format("%.3f ms", p99),
+                  zuvo::bench::Format("< %.0f ms", kTargetP99Ms), met);
+    return targets.Report();
 }

@@ -2,16 +2,21 @@
 // the main dialog runs its message loop on its own thread, and the simulated box keys the
 // text at real Morse timing.
 //
-// Figures printed:
+// Figures printed, each beside its target:
 // - underruns: how often the simulated keyer ran dry between two characters of text that
 //   were already in the send buffer (the logger writes each batch at once, so any idle
 //   inside a batch is one); the slack is how long before it was needed each held character
 //   reached the box;
-// - latency from a text byte written on the pty (keyer idle) to Keyer Char leaving for the
+// - latency from a text byte written on the pty (keyer idle) to Keyer Char written to the
 //   box, beside the bare-pty floor (a byte through a pty pair of our own) measured in the
-//   same run, and the reaction from a Keyer Sending Char report to the next Keyer Char.
+//   same run, split into its stages: pty read (the port read thread has the byte), queue
+//   (the main thread has taken its message), interpreter (Keyer Char handed to the link),
+//   report written (the box has it). The slowest samples are shown stage by stage, so an
+//   outlier names where it was spent;
+// - the reaction from a Keyer Sending Char report to the next Keyer Char.
 //
 // Options: --chars N (default 200), --samples N (default 200), --wpm A,B,... (default 60,99).
+// Exit status: 0 when every target is met, 1 when one is missed, 2 for bad options.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -34,6 +39,7 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "bench_options.h"
 #include "core/settings_store.h"
 #include "link/box_protocol.h"
 #include "platform/posix/host_port_posix.h"
@@ -186,6 +192,7 @@ class BarePty {
 struct Stats {
     int64_t median = 0;
     int64_t p99 = 0;
+    double mean = 0;
     size_t n = 0;
 };
 
@@ -198,8 +205,36 @@ Stats Summarise(std::vector<int64_t> v) {
     std::sort(v.begin(), v.end());
     s.median = v[v.size() / 2];
     s.p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
+    for (int64_t x : v) {
+        s.mean += static_cast<double>(x);
+    }
+    s.mean /= static_cast<double>(v.size());
     return s;
 }
+
+// Where one idle-keyer text byte spent its time: the moment each stage ended, first of each
+// after the logger's write (set from the port read thread, the main thread and the link).
+struct StageClock {
+    static constexpr size_t kStages = 4;
+    static constexpr const char* kNames[kStages] = {"pty read", "queue", "interpreter",
+                                                    "report written"};
+    std::atomic<int64_t> at[kStages];
+
+    void Clear() {
+        for (auto& a : at) {
+            a.store(-1);
+        }
+    }
+    void Mark(size_t stage) {
+        int64_t none = -1;
+        at[stage].compare_exchange_strong(none, NowUs());
+    }
+};
+
+struct Sample {
+    int64_t total = 0;
+    int64_t stage[StageClock::kStages] = {};
+};
 
 struct Transcript {
     // One run of text as the simulator saw it.
@@ -268,31 +303,18 @@ std::string ContestText(size_t n) {
     return text;
 }
 
-std::vector<int> ParseList(const char* s) {
-    std::vector<int> out;
-    std::stringstream in(s);
-    for (std::string item; std::getline(in, item, ',');) {
-        out.push_back(std::atoi(item.c_str()));
-    }
-    return out;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    size_t chars = 200;
-    size_t samples = 200;
-    std::vector<int> speeds = {60, 99};
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        if (a == "--chars") {
-            chars = static_cast<size_t>(std::atoi(argv[i + 1]));
-        } else if (a == "--samples") {
-            samples = static_cast<size_t>(std::atoi(argv[i + 1]));
-        } else if (a == "--wpm") {
-            speeds = ParseList(argv[i + 1]);
-        }
+    zuvo::bench::Options options(argc, argv);
+    const auto chars = static_cast<size_t>(options.Int("--chars", 200, 1, 100000));
+    const auto samples = static_cast<size_t>(options.Int("--samples", 200, 1, 100000));
+    const std::vector<long long> speeds = options.IntList("--wpm", {60, 99}, 5, 99);
+    if (!options.Done()) {
+        return zuvo::bench::UsageError(argv[0], options,
+                                       "[--chars N] [--samples N] [--wpm A,B,...]");
     }
+    std::printf("load average at start: %s\n", zuvo::bench::LoadAverage().c_str());
 
     char pattern[] = "/tmp/zuvo-bench-XXXXXX";
     const std::string dir = mkdtemp(pattern);
@@ -304,10 +326,16 @@ int main(int argc, char** argv) {
     zuvo::sim::SimHidSystem sim;
     sim.SetTranscript(&transcript);
     HidTimes times;
+    StageClock stages;
+    stages.Clear();
+    auto isKeyerChar = [](const uint8_t* data, size_t length) {
+        return length >= 2 && data[1] == zuvo::box::kKeyerChar;
+    };
     zuvo::bench::ObservedHid hid(
         sim,
-        [&times](const uint8_t* data, size_t length) {
-            if (length >= 2 && data[1] == zuvo::box::kKeyerChar) {
+        [&](const uint8_t* data, size_t length) {
+            if (isKeyerChar(data, length)) {
+                stages.Mark(2);
                 times.Add(HidTimes::kCharWritten);
             }
         },
@@ -320,12 +348,19 @@ int main(int argc, char** argv) {
             } else if (buf[1] == zuvo::box::kKeyerEvent && buf[2] == zuvo::box::kEventIdle) {
                 times.Add(HidTimes::kIdleRead);
             }
+        },
+        [&](const uint8_t* data, size_t length) {
+            if (isKeyerChar(data, length)) {
+                stages.Mark(3);
+            }
         });
     zuvo::platform::MessageQueue queue;
     zuvo::platform::posix::IniProfile profile;
     zuvo::SettingsStore settings(profile, ini);
     zuvo::bench::NoDialogs dialogs;
-    zuvo::platform::posix::PosixHostPortSystem ports;
+    zuvo::platform::posix::PosixHostPortSystem realPorts;
+    zuvo::bench::ObservedHostPorts ports(realPorts,
+                                         [&](const uint8_t*, size_t) { stages.Mark(0); });
     std::atomic<bool> connected{false};
     int exitCode = 0;
     {
@@ -342,6 +377,9 @@ int main(int argc, char** argv) {
             while (!dlg.Closed()) {
                 zuvo::platform::Message m;
                 if (queue.Wait(m, std::chrono::milliseconds(200))) {
+                    if (m.id == zuvo::platform::kMsgKeyerPortByte) {
+                        stages.Mark(1);
+                    }
                     dlg.Dispatch(m);
                 }
             }
@@ -361,13 +399,15 @@ int main(int argc, char** argv) {
             logger.ReadUntil(0x0A, 0, std::chrono::seconds(5));
             logger.Write(std::string("\x0E\x04", 2));  // mode: echo
 
+            zuvo::bench::Targets targets;
             std::printf("WinKeyer keyer path, simulated keyer at real time, %zu characters\n\n",
                         chars);
             std::printf("%5s %8s %9s %10s %16s %22s\n", "WPM", "batches", "underruns", "seconds",
                         "slack min ms", "reaction median/p99 us");
             const std::string text = ContestText(chars);
             constexpr size_t kBatch = 85;  // a logger waits when the buffer reports it is full
-            for (int wpm : speeds) {
+            std::vector<std::pair<int, int>> underrunsAt;
+            for (const long long wpm : speeds) {
                 logger.Write(std::string{'\x02', static_cast<char>(wpm)});
                 sim.WithBox([](zuvo::sim::SimBox& box) { box.Note("bench start"); });
                 times.Clear();
@@ -392,40 +432,53 @@ int main(int argc, char** argv) {
                 const int underruns = t.Idles() - static_cast<int>(batches);
                 const auto slack = t.SlackMs();
                 const Stats r = Summarise(reaction);
-                std::printf(
-                    "%5d %8zu %9d %10.1f %16lld %14lld / %lld\n", wpm, batches, underruns, seconds,
-                    slack.empty()
-                        ? -1LL
-                        : static_cast<long long>(*std::min_element(slack.begin(), slack.end())),
-                    static_cast<long long>(r.median), static_cast<long long>(r.p99));
-                if (underruns != 0) {
-                    exitCode = 1;
-                }
+                std::printf("%5lld %8zu %9d %10.1f %16lld %14lld / %lld\n", wpm, batches, underruns,
+                            seconds,
+                            slack.empty() ? -1LL
+                                          : static_cast<long long>(
+                                                *std::min_element(slack.begin(), slack.end())),
+                            static_cast<long long>(r.median), static_cast<long long>(r.p99));
+                underrunsAt.emplace_back(static_cast<int>(wpm), underruns);
             }
 
             // Latency with the keyer idle: one character at a time, a bare pty byte beside
             // each.
             logger.Write(std::string{'\x02', 99});
             BarePty bare;
-            std::vector<int64_t> app;
+            std::vector<Sample> app;
             std::vector<int64_t> floor;
             for (size_t i = 0; i < samples; ++i) {
-                times.Clear();
+                stages.Clear();
                 const int64_t t0 = NowUs();
                 logger.Write("E");
                 if (!logger.ReadUntil(0xC0, 1, std::chrono::seconds(5))) {
                     continue;
                 }
-                const int64_t sent = times.FirstCharUs();
-                if (sent >= 0) {
-                    app.push_back(sent - t0);
+                Sample sample;
+                int64_t last = t0;
+                bool complete = true;
+                for (size_t k = 0; k < StageClock::kStages; ++k) {
+                    const int64_t at = stages.at[k].load();
+                    complete = complete && at >= last;
+                    sample.stage[k] = at - last;
+                    last = at;
+                }
+                if (complete) {
+                    // To the moment the link hands Keyer Char to the box: what the box does
+                    // with a write (on USB, up to a frame) is not the host's time.
+                    sample.total = stages.at[2].load() - t0;
+                    app.push_back(sample);
                 }
                 const int64_t f = bare.OneByteUs();
                 if (f >= 0) {
                     floor.push_back(f);
                 }
             }
-            const Stats a = Summarise(app);
+            std::vector<int64_t> totals;
+            for (const Sample& x : app) {
+                totals.push_back(x.total);
+            }
+            const Stats a = Summarise(totals);
             const Stats f = Summarise(floor);
             std::printf(
                 "\nText byte on the pty -> Keyer Char to the box: median %lld us, p99 "
@@ -435,6 +488,52 @@ int main(int argc, char** argv) {
                 "Bare pty byte (floor):                        median %lld us, p99 "
                 "%lld us (%zu samples)\n",
                 static_cast<long long>(f.median), static_cast<long long>(f.p99), f.n);
+            std::vector<Stats> perStage;
+            double allMeans = 0;
+            for (size_t k = 0; k < StageClock::kStages; ++k) {
+                std::vector<int64_t> v;
+                for (const Sample& x : app) {
+                    v.push_back(x.stage[k]);
+                }
+                perStage.push_back(Summarise(v));
+                allMeans += perStage.back().mean;
+            }
+            std::printf("%-16s %10s %10s %8s\n", "stage", "median us", "p99 us", "share");
+            for (size_t k = 0; k < StageClock::kStages; ++k) {
+                std::printf(
+                    "%-16s %10lld %10lld %7.0f%%%s\n", StageClock::kNames[k],
+                    static_cast<long long>(perStage[k].median),
+                    static_cast<long long>(perStage[k].p99),
+                    allMeans > 0 ? 100.0 * perStage[k].mean / allMeans : 0.0,
+                    k + 1 == StageClock::kStages ? "  (the box's write, after the figure)" : "");
+            }
+            // The slowest samples, stage by stage: where an outlier spent its time.
+            std::vector<Sample> slow = app;
+            std::sort(slow.begin(), slow.end(),
+                      [](const Sample& x, const Sample& y) { return x.total > y.total; });
+            slow.resize(std::min<size_t>(slow.size(), 3));
+            for (const Sample& x : slow) {
+                std::printf("slow sample %6lld us:", static_cast<long long>(x.total));
+                for (size_t k = 0; k < StageClock::kStages; ++k) {
+                    std::printf("  %s %lld", StageClock::kNames[k],
+                                static_cast<long long>(x.stage[k]));
+                }
+                std::printf("\n");
+            }
+
+            for (const auto& [wpm, underruns] : underrunsAt) {
+                targets.Check("underruns at " + std::to_string(wpm) + " WPM",
+                              std::to_string(underruns), "0", underruns == 0);
+            }
+            const double ratio =
+                f.median > 0 ? static_cast<double>(a.median) / static_cast<double>(f.median) : 0;
+            targets.Check("text byte -> Keyer Char, median / floor",
+                          zuvo::bench::Format("%.2fx", ratio), "<= 2x", a.n > 0 && ratio <= 2.0);
+            targets.Check("text byte -> Keyer Char, p99", std::to_string(a.p99) + " us",
+                          "< 1000 us", a.n > 0 && a.p99 < 1000);
+            if (targets.Report() != 0) {
+                exitCode = 1;
+            }
         }
         queue.Post({zuvo::platform::kMsgClose, 0, 0, {}, 0});
         mainThread.join();

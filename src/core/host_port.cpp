@@ -403,32 +403,63 @@ void HostPort::WriteKeyerByte(uint8_t byte) {
     WriteReply(&byte, 1);
 }
 
-void HostPort::WriteSwitchingText(std::string_view text) {
+bool HostPort::TakeSwitchingText(std::string_view& text) {
     const PortTexts& texts = Texts(kind_);
     // The reply is a zero-terminated text: nothing after a NUL goes out.
     text = text.substr(0, std::min(text.size(), text.find('\0')));
-    const bool pipe = window_.PipeMode();
-    if (pipe && !PipeClientReachable()) {
+    if (window_.PipeMode() && !PipeClientReachable()) {
         if (Verbose()) {
             log_.LogQuoted(texts.unsent, text);
         }
-        return;
+        return false;
     }
     if (Verbose()) {
         log_.LogQuoted(texts.response, text);
     }
+    return true;
+}
+
+bool HostPort::WritesBytewise() const {
+    return window_.PipeMode() && handle_ && handle_->KeepsWriteBoundaries();
+}
+
+void HostPort::WriteSwitchingText(std::string_view text) {
+    if (!TakeSwitchingText(text)) {
+        return;
+    }
     const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-    if (!pipe) {
+    // A byte stream (a pty, a serial device) takes the text in one write: its client reads
+    // the same bytes, woken once for them rather than once per byte.
+    if (!WritesBytewise()) {
         if (!text.empty()) {
             WriteReply(data, text.size());
         }
         return;
     }
-    // One byte per write, as a message pipe delivers them; the first failure drops the rest.
+    // One byte per write, so that each byte is one pipe message; the first failure drops
+    // the rest.
     for (size_t i = 0; i < text.size(); ++i) {
         if (!WriteReply(data + i, 1)) {
             return;
         }
+    }
+}
+
+void HostPort::WriteSwitchingLine(std::initializer_list<std::string_view> texts) {
+    if (WritesBytewise()) {
+        for (const std::string_view text : texts) {
+            WriteSwitchingText(text);
+        }
+        return;
+    }
+    std::string line;
+    for (std::string_view text : texts) {
+        if (TakeSwitchingText(text)) {
+            line += text;
+        }
+    }
+    if (!line.empty()) {
+        WriteReply(reinterpret_cast<const uint8_t*>(line.data()), line.size());
     }
 }
 

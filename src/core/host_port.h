@@ -102,6 +102,7 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
 
     // ISwitchingPort
     void WriteSwitchingText(std::string_view text) override;
+    void WriteSwitchingLine(std::initializer_list<std::string_view> texts) override;
     bool PipeMode() const override { return window_.PipeMode(); }
     bool GetSwitchingModemStatus(uint32_t& status) override;
 
@@ -111,6 +112,11 @@ class HostPort final : public IKeyerPort, public ISwitchingPort {
     void SwitchingComThread(platform::IHostPortHandle* port);
     // Writes one reply (or one byte of it); false when it did not go out, which is logged.
     bool WriteReply(const uint8_t* data, size_t length);
+    // One switching reply text up to its NUL, with its verbose line; false when it is not
+    // to be written (a pipe without a client).
+    bool TakeSwitchingText(std::string_view& text);
+    // Each byte one write where the port keeps write boundaries (a message pipe).
+    bool WritesBytewise() const;
     void PostBytes(const uint8_t* data, size_t length);
     void PostError(uint32_t code);
     void PostModemStatus(uint32_t mask);

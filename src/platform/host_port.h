@@ -84,6 +84,11 @@ class IHostPortHandle {
     // null-modem cable would (RTS as CTS, DTR as DSR and RLSD); all off while none are set.
     virtual bool GetModemStatus(uint32_t& status) = 0;
 
+    // True when the client receives each Write as a message of its own (a message-mode named
+    // pipe). On a byte stream (a pty, a serial device) the client gets the bytes alone, so
+    // a text written at once reads exactly as one written a byte at a time.
+    virtual bool KeepsWriteBoundaries() const { return false; }
+
     // --- any thread --------------------------------------------------------------------
 
     // Makes the blocked and every later waiting call return kWoken. Used once, to stop.

@@ -12,6 +12,8 @@ class IClock {
   public:
     virtual ~IClock() = default;
     virtual int64_t NowMs() const = 0;
+    // The real moment this clock reads ms, for a thread that sleeps until then.
+    virtual std::chrono::steady_clock::time_point RealTimeOfMs(int64_t ms) const = 0;
 };
 
 class SteadyClock final : public IClock {
@@ -22,6 +24,9 @@ class SteadyClock final : public IClock {
                    std::chrono::steady_clock::now() - start_)
             .count();
     }
+    std::chrono::steady_clock::time_point RealTimeOfMs(int64_t ms) const override {
+        return start_ + std::chrono::milliseconds(ms);
+    }
 
   private:
     std::chrono::steady_clock::time_point start_;
@@ -31,6 +36,10 @@ class SteadyClock final : public IClock {
 class VirtualClock final : public IClock {
   public:
     int64_t NowMs() const override { return now_.load(); }
+    // Virtual time moves only by hand; a sleeper waits the difference in real time.
+    std::chrono::steady_clock::time_point RealTimeOfMs(int64_t ms) const override {
+        return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms - now_.load());
+    }
     void Advance(int64_t ms) { now_ += ms; }
     void Set(int64_t ms) { now_ = ms; }
 

@@ -305,7 +305,11 @@ bool SimHidSystem::SetTranscript(const std::string& path) {
 
 void SimHidSystem::Service() {
     std::unique_lock lock(mutex_);
-    ServiceLocked(lock);
+    const bool readable = ServiceLocked();
+    lock.unlock();
+    if (readable) {
+        readable_.notify_all();
+    }
 }
 
 SimHidSystem::Device* SimHidSystem::FindLocked(const std::string& path) {
@@ -321,12 +325,14 @@ bool SimHidSystem::PresentLocked(const Device& device) const {
     return device.box ? device.box->UsbAttached() : device.otherPresent;
 }
 
-void SimHidSystem::SyncPresenceLocked() {
+bool SimHidSystem::SyncPresenceLocked() {
+    bool changed = false;
     for (auto& device : devices_) {
         const bool present = PresentLocked(*device);
         if (present == device->present) {
             continue;
         }
+        changed = true;
         device->present = present;
         if (!present) {
             ++device->generation;
@@ -340,49 +346,74 @@ void SimHidSystem::SyncPresenceLocked() {
             poster_->Post(std::move(message));
         }
     }
+    return changed;
 }
 
 void SimHidSystem::AfterChange(std::unique_lock<std::mutex>& lock) {
-    SyncPresenceLocked();
-    driverKick_ = true;
+    const bool readable = ServiceLocked();
+    const int64_t next = NextTimedEventLocked(clock_->NowMs());
+    const bool kick = next >= 0 && (driverDeadlineMs_ < 0 || next < driverDeadlineMs_);
+    if (kick) {
+        driverKick_ = true;
+    }
     lock.unlock();
-    driverWake_.notify_all();
-    readable_.notify_all();
+    if (kick) {
+        driverWake_.notify_all();
+    }
+    if (readable) {
+        readable_.notify_all();
+    }
 }
 
-void SimHidSystem::ServiceLocked(std::unique_lock<std::mutex>& lock) {
+bool SimHidSystem::ServiceLocked() {
+    bool readable = false;
     for (auto& device : devices_) {
         if (device->box) {
             device->box->Tick();
+            readable = readable || device->box->HasReady();
         }
     }
-    SyncPresenceLocked();
-    (void)lock;
-    readable_.notify_all();
+    return SyncPresenceLocked() || readable;
+}
+
+int64_t SimHidSystem::NextTimedEventLocked(int64_t now) const {
+    int64_t next = -1;
+    for (const auto& device : devices_) {
+        if (device->box) {
+            const int64_t t = device->box->NextEventAfterMs(now);
+            if (t >= 0 && (next < 0 || t < next)) {
+                next = t;
+            }
+        }
+    }
+    return next;
 }
 
 void SimHidSystem::DriverLoop() {
     std::unique_lock lock(mutex_);
     while (!stop_) {
-        ServiceLocked(lock);
-        const int64_t now = clock_->NowMs();
-        int64_t next = -1;
-        for (const auto& device : devices_) {
-            if (device->box) {
-                const int64_t t = device->box->NextEventAfterMs(now);
-                if (t >= 0 && (next < 0 || t < next)) {
-                    next = t;
-                }
-            }
+        if (ServiceLocked()) {
+            readable_.notify_all();
         }
+        const int64_t next = NextTimedEventLocked(clock_->NowMs());
+        driverDeadlineMs_ = next;
         driverKick_ = false;
         auto woken = [this] { return stop_ || driverKick_; };
         if (next < 0) {
             driverWake_.wait(lock, woken);
         } else {
-            driverWake_.wait_for(lock, std::chrono::milliseconds(next - now), woken);
+            // Until the event's own moment: a wait measured from the millisecond's start
+            // would wake up to a millisecond late, so an answer due in the next frame came
+            // a whole frame after its request, however quickly the host had asked.
+            driverWake_.wait_until(lock, clock_->RealTimeOfMs(next), woken);
         }
+        ++driverWakeups_;
     }
+}
+
+uint64_t SimHidSystem::DriverWakeups() const {
+    std::lock_guard lock(mutex_);
+    return driverWakeups_;
 }
 
 }  // namespace zuvo::sim

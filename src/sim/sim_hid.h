@@ -36,7 +36,10 @@ struct SimDeviceInfo {
 // from construction; tests may add more boxes or devices of another identity.
 //
 // Thread-safe: one lock guards every box. A driver thread sleeps until the boxes' next
-// timed event (never spinning), lets them advance, posts arrivals, and wakes readers.
+// timed event (never spinning) and wakes at that very moment, as a device answers in the
+// USB frame it is due in; it lets the boxes advance, posts arrivals, and wakes readers. A
+// change from outside is served on the thread that made it, like a device that answers a
+// report without a second party being woken.
 // The controls (Unplug, SetSwitches, ...) may be called from any thread.
 class SimHidSystem final : public platform::IHidSystem, public ISimControls {
   public:
@@ -91,6 +94,9 @@ class SimHidSystem final : public platform::IHidSystem, public ISimControls {
 
     int64_t NowMs() const { return clock_->NowMs(); }
 
+    // How often the driver thread has woken from its sleep so far.
+    uint64_t DriverWakeups() const;
+
   private:
     friend class SimHidHandle;
     struct Device {
@@ -105,9 +111,16 @@ class SimHidSystem final : public platform::IHidSystem, public ISimControls {
     Device* FindLocked(const std::string& path);
     bool PresentLocked(const Device& device) const;
     // Notices arrivals and removals, posts them, and kills the handles of removed devices.
-    void SyncPresenceLocked();
+    // True when something changed.
+    bool SyncPresenceLocked();
+    // After a change from outside (a write, a control): serves it on the calling thread and
+    // wakes the driver only when its next timed event came forward.
     void AfterChange(std::unique_lock<std::mutex>& lock);
-    void ServiceLocked(std::unique_lock<std::mutex>& lock);
+    // Advances the boxes to now and posts presence changes. True when readers have something
+    // to see: a report due, or a device gone.
+    bool ServiceLocked();
+    // The earliest timed event of any box after now (box time), -1 for none.
+    int64_t NextTimedEventLocked(int64_t now) const;
     void DriverLoop();
 
     std::unique_ptr<IClock> ownClock_;
@@ -116,6 +129,8 @@ class SimHidSystem final : public platform::IHidSystem, public ISimControls {
     std::condition_variable readable_;  // readers: report ready, wake, or device gone
     std::condition_variable driverWake_;
     bool driverKick_ = false;
+    int64_t driverDeadlineMs_ = -1;  // the box time the driver sleeps until; -1: none
+    uint64_t driverWakeups_ = 0;
     bool stop_ = false;
     std::vector<std::unique_ptr<Device>> devices_;
     platform::IMessagePoster* poster_ = nullptr;

@@ -263,16 +263,14 @@ void OtrspInterpreter::RunCommand(int index, const std::string& line) {
             erx_ = At(line, 3) == '1';
             if (erx_) {
                 lastRx_ = CurrentRxIndex();
-                Write("$");
-                WriteRxReport(lastRx_);
+                WriteRxReport(lastRx_, true);
             }
             return;
         case kEtx:
             etx_ = At(line, 3) == '1';
             if (etx_) {
                 lastTx_ = CurrentTxIndex();
-                Write("$");
-                WriteTxReport(lastTx_);
+                WriteTxReport(lastTx_, true);
             }
             return;
         case kEab:
@@ -357,12 +355,21 @@ void OtrspInterpreter::SetOption(bool& option, bool value, const char* key) {
 
 // --- queries ------------------------------------------------------------------------------
 
-void OtrspInterpreter::WriteRxReport(int rxIndex) {
-    Write(kRxReports[static_cast<size_t>(rxIndex) % kRxReports.size()]);
+void OtrspInterpreter::WriteReport(const char* report, bool change) {
+    if (change) {
+        // "$", then the report: one line to the logger.
+        deps_.port.WriteSwitchingLine({"$", report});
+    } else {
+        Write(report);
+    }
 }
 
-void OtrspInterpreter::WriteTxReport(int txIndex) {
-    Write(kTxReports[static_cast<size_t>(txIndex) & 1]);
+void OtrspInterpreter::WriteRxReport(int rxIndex, bool change) {
+    WriteReport(kRxReports[static_cast<size_t>(rxIndex) % kRxReports.size()], change);
+}
+
+void OtrspInterpreter::WriteTxReport(int txIndex, bool change) {
+    WriteReport(kTxReports[static_cast<size_t>(txIndex) & 1], change);
 }
 
 void OtrspInterpreter::RunQuery(int index, const std::string& line) {
@@ -543,8 +550,7 @@ void OtrspInterpreter::ReportSwitchingChanges() {
     const int rx = CurrentRxIndex();
     if (erx_ && rx != lastRx_) {
         lastRx_ = rx;
-        Write("$");
-        WriteRxReport(rx);
+        WriteRxReport(rx, true);
     }
     const int tx = CurrentTxIndex();
     if (eab_ && tx != lastTx_ &&
@@ -553,8 +559,7 @@ void OtrspInterpreter::ReportSwitchingChanges() {
         Write("$AB\r");
     }
     if (etx_ && tx != lastTx_) {
-        Write("$");
-        WriteTxReport(tx);
+        WriteTxReport(tx, true);
     }
     lastTx_ = tx;
     const int cr0 = (deps_.state.switchingSwitches & box::kSwitchPttInput) ? 1 : 0;

@@ -149,8 +149,10 @@ class OtrspInterpreter final : public ISwitchingControl, public ISwitchingReport
     void GuardedSend(int code, int value);
     bool Guarded() const;
     void Write(std::string_view text) { deps_.port.WriteSwitchingText(text); }
-    void WriteRxReport(int rxIndex);
-    void WriteTxReport(int txIndex);
+    // The report text alone (a query's answer), or as a change report after "$".
+    void WriteReport(const char* report, bool change);
+    void WriteRxReport(int rxIndex, bool change = false);
+    void WriteTxReport(int txIndex, bool change = false);
     void SetOption(bool& option, bool value, const char* key);
 
     Deps deps_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 #include "platform/host_port.h"
@@ -21,6 +22,14 @@ class ISwitchingPort {
     // One reply text to the logger (dropped, with the "(unsent)" verbose line, while a pipe
     // has no client).
     virtual void WriteSwitchingText(std::string_view text) = 0;
+    // Texts that together make one line ("$" and a report), each taken as WriteSwitchingText
+    // takes it. A port may send them in one write, so that the logger is woken once for the
+    // line rather than once per text.
+    virtual void WriteSwitchingLine(std::initializer_list<std::string_view> texts) {
+        for (const std::string_view text : texts) {
+            WriteSwitchingText(text);
+        }
+    }
     // The process-wide pipe mode flag ("Pipes").
     virtual bool PipeMode() const = 0;
     // The port's modem lines (kModemCtsOn, ...). False with the last error set when they

@@ -121,6 +121,17 @@ TEST_F(HostPortTest, PipeClientConnectsLeavesAndReconnects) {
     EXPECT_EQ(fake->Writes(), (std::vector<std::string>{"$", "T", "X", "2", "\r"}));
     EXPECT_EQ(log.lines, (std::vector<std::string>{"* SE response '$TX2'"}));
 
+    // A pty is a byte stream: a text goes out in one write, and "$" with its report as one
+    // line, so the logger is woken once for it. Each text keeps its verbose line.
+    fake->SetByteStream(true);
+    log.Clear();
+    port->WriteSwitchingLine({"$", "RX1S\r"});
+    port->WriteSwitchingText("TX1\r");
+    std::vector<std::string> writes = fake->Writes();
+    writes.erase(writes.begin(), writes.end() - 2);
+    EXPECT_EQ(writes, (std::vector<std::string>{"$RX1S\r", "TX1\r"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"* SE response 'RX1S'", "* SE response 'TX1'"}));
+
     port->CloseHostPort();
     EXPECT_FALSE(port->IsRunning());
     EXPECT_EQ(hooks.calls.back(), "closed");

@@ -260,6 +260,22 @@ TEST(SimHidRealTime, IdleDriverUsesNoCpu) {
     EXPECT_LT(ProcessCpuMs() - before, 30.0);
 }
 
+// An answer the box gives at once wakes its reader and no one else: the driver thread sleeps
+// through every request that brings no timed event forward.
+TEST(SimHidRealTime, AnswersWakeOnlyTheReader) {
+    SimHidSystem hid;
+    auto writer = hid.Open(kSimBoxPath, HidAccess::kWrite);
+    auto reader = hid.Open(kSimBoxPath, HidAccess::kRead);
+    const uint64_t before = hid.DriverWakeups();
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(WriteReport(*writer, box::kQuery, box::kKeyerSpeed));
+        uint8_t buf[3];
+        ASSERT_EQ(reader->Read(buf, sizeof buf).status, HidReadStatus::kReport);
+        ASSERT_EQ(buf[1], box::kKeyerSpeed);
+    }
+    EXPECT_LE(hid.DriverWakeups() - before, 2u);
+}
+
 // Real time, with the driver thread: a delayed reply arrives on time and the box returns
 // by itself after Reset Defaults.
 TEST(SimHidRealTime, DriverDeliversOnTime) {

@@ -27,7 +27,10 @@ class FakeHostPort final : public IHostPortHandle {
     void ModemChange(uint32_t mask, uint32_t status);  // comm event with new modem status
     void SetWriteError(uint32_t error);                // 0: writes succeed
     void SetModemError(uint32_t error);                // 0: modem status readable
-    std::vector<std::string> Writes() const;           // one entry per Write call
+    // A pipe keeps each write a message of its own (a Windows message pipe) unless told it
+    // is a byte stream (a pty).
+    void SetByteStream(bool on) { byteStream_ = on; }
+    std::vector<std::string> Writes() const;  // one entry per Write call
     bool Woken() const;
     // Blocks until the read thread has taken everything given so far and blocks again
     // (false on timeout).
@@ -40,6 +43,7 @@ class FakeHostPort final : public IHostPortHandle {
     bool InputQueueCount(size_t& count) override;
     bool Write(const uint8_t* data, size_t length) override;
     bool GetModemStatus(uint32_t& status) override;
+    bool KeepsWriteBoundaries() const override { return pipe_ && !byteStream_; }
     void Wake() override;
 
   private:
@@ -52,6 +56,7 @@ class FakeHostPort final : public IHostPortHandle {
     };
 
     const bool pipe_;
+    bool byteStream_ = false;  // main thread
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Item> items_;

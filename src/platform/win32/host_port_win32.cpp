@@ -284,6 +284,8 @@ class PipeServer final : public OverlappedPort {
         ::SetLastError(ERROR_INVALID_FUNCTION);
         return false;
     }
+    // A message-mode pipe: its client reads each write as a message of its own.
+    bool KeepsWriteBoundaries() const override { return true; }
 
   private:
     bool connected_ = false;  // read thread only
