@@ -11,9 +11,10 @@ add_subdirectory(${ZUVO_GTEST_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR}/googletest
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "${zuvo_saved_options}")
 include(GoogleTest)
 
-# The logic suite, as on Linux, without the tests of the Linux platform layer.
+# The logic suite, as on Linux, without the tests of the Linux platform layer and of the
+# benchmarks (they run on Linux only).
 file(GLOB_RECURSE unit_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|wine|umockdev|platform)/")
+list(FILTER unit_src EXCLUDE REGEX "/(integration|gui|win32|wine|umockdev|platform|bench)/")
 list(APPEND unit_src ${CMAKE_CURRENT_SOURCE_DIR}/platform/ini_document_test.cpp)
 add_executable(zuvo_tests ${unit_src})
 target_include_directories(zuvo_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

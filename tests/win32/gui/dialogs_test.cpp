@@ -295,6 +295,23 @@ TEST_F(UtilityWindowWin32, ConnectASettingAndTheConsoleReachTheBox) {
     EXPECT_TRUE(::IsWindowVisible(window->Handle()));
 }
 
+struct ProgressSteps {
+    std::vector<int> positions;
+    std::vector<std::string> captions;
+};
+
+LRESULT CALLBACK RecordProgressSteps(HWND w, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                     DWORD_PTR data) {
+    auto* steps = reinterpret_cast<ProgressSteps*>(data);
+    const LRESULT result = ::DefSubclassProc(w, message, wParam, lParam);
+    if (message == PBM_SETPOS) {
+        steps->positions.push_back(static_cast<int>(wParam));
+    } else if (message == WM_SETTEXT) {
+        steps->captions.push_back(WindowText(w));
+    }
+    return result;
+}
+
 TEST_F(UtilityWindowWin32, AFirmwareUpdateFillsTheProgressBar) {
     ASSERT_NE(window->Handle(), nullptr);
     const std::filesystem::path path =
@@ -318,25 +335,31 @@ TEST_F(UtilityWindowWin32, AFirmwareUpdateFillsTheProgressBar) {
         },
         10000));
     EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), 0);
-    std::vector<int> positions;
-    bool verifyingShown = false;
+    // Every step the window gives the bar and its caption: reading them between messages
+    // can miss them all when the box answers faster than the loop turns.
+    ProgressSteps steps;
+    ASSERT_TRUE(
+        ::SetWindowSubclass(bar, RecordProgressSteps, 1, reinterpret_cast<DWORD_PTR>(&steps)));
+    ASSERT_TRUE(
+        ::SetWindowSubclass(caption, RecordProgressSteps, 1, reinterpret_cast<DWORD_PTR>(&steps)));
     Click(Control(utility::kUpdate));
     ASSERT_TRUE(Pump(
         [&] {
-            positions.push_back(static_cast<int>(::SendMessageA(bar, PBM_GETPOS, 0, 0)));
-            verifyingShown = verifyingShown || WindowText(caption).rfind("Verifying ", 0) == 0;
             const auto stage = dlg.Updater().CurrentStage();
             return stage == FirmwareUpdater::Stage::kRestarted ||
                    stage == FirmwareUpdater::Stage::kFailed;
         },
         10000));
+    ::RemoveWindowSubclass(bar, RecordProgressSteps, 1);
+    ::RemoveWindowSubclass(caption, RecordProgressSteps, 1);
     EXPECT_EQ(dlg.Updater().CurrentStage(), FirmwareUpdater::Stage::kRestarted);
     EXPECT_EQ(::SendMessageA(bar, PBM_GETPOS, 0, 0), ::SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
     EXPECT_EQ(WindowText(caption), "Done");
     // Verification follows the boot loader's answers, so the bar shows steps of it.
-    EXPECT_TRUE(
-        std::any_of(positions.begin(), positions.end(), [](int p) { return p > 0 && p < 100; }));
-    EXPECT_TRUE(verifyingShown);
+    EXPECT_TRUE(std::any_of(steps.positions.begin(), steps.positions.end(),
+                            [](int p) { return p > 0 && p < 100; }));
+    EXPECT_TRUE(std::any_of(steps.captions.begin(), steps.captions.end(),
+                            [](const std::string& c) { return c.rfind("Verifying ", 0) == 0; }));
     std::filesystem::remove(path);
 }
 
