@@ -77,4 +77,26 @@ class DialogBinder {
 // The text of a window (a control's caption, an edit's contents).
 std::string WindowText(HWND window);
 
+// The dialog procedure of a window class D made with CreateDialogParam(..., this): device
+// broadcasts, the RTTY message, the wake and the close command go to the platform's handlers
+// on D::window_ first, as they would on the headless programs' message window; the rest to
+// D::OnMessage. D makes it a friend.
+template <typename D>
+INT_PTR CALLBACK RoutingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<D*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+    if (self == nullptr || self->dialog_ != dialog) {
+        return FALSE;  // still inside CreateDialogParam
+    }
+    LRESULT result = 0;
+    if (self->window_.HandleMessage(message, wParam, lParam, result)) {
+        ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
 }  // namespace zuvo::gui::win32

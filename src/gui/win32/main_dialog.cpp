@@ -132,7 +132,7 @@ bool MainDialog::Create() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
     dialog_ = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr,
-                                   &MainDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+                                   &RoutingDialogProc<MainDialog>, reinterpret_cast<LPARAM>(this));
     if (dialog_ == nullptr) {
         if (::GetLastError() == 0) {
             ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -200,25 +200,6 @@ HBRUSH MainDialog::BrushFor(StatusLook look) {
 void MainDialog::ShowAbout() {
     ShowAboutDialog(dialog_, IDD_MAIN_ABOUT, dlg_.Window().VersionText(),
                     dlg_.Window().FirmwareVersionText());
-}
-
-INT_PTR CALLBACK MainDialog::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<MainDialog*>(::GetWindowLongPtrA(dialog, DWLP_USER));
-    if (self == nullptr || self->dialog_ != dialog) {
-        return FALSE;  // still inside CreateDialogParam
-    }
-    // Device broadcasts, the RTTY message, the wake and the close command go to the
-    // platform's handlers first, as they would on the headless programs' message window.
-    LRESULT result = 0;
-    if (self->window_.HandleMessage(message, wParam, lParam, result)) {
-        ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, result);
-        return TRUE;
-    }
-    return self->OnMessage(message, wParam, lParam);
 }
 
 INT_PTR MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

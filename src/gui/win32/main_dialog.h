@@ -73,7 +73,7 @@ class MainDialog {
     StatusLook LookOf(int id) const;
 
   private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    friend INT_PTR CALLBACK RoutingDialogProc<MainDialog>(HWND, UINT, WPARAM, LPARAM);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void MakeStatusFont();
     HBRUSH BrushFor(StatusLook look);

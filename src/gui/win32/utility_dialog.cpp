@@ -36,7 +36,7 @@ bool UtilityDialog::Create() {
     ::InitCommonControlsEx(&controls);
     dialog_ =
         ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_UTILITY), nullptr,
-                             &UtilityDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+                             &RoutingDialogProc<UtilityDialog>, reinterpret_cast<LPARAM>(this));
     if (dialog_ == nullptr) {
         if (::GetLastError() == 0) {
             ::SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
@@ -95,24 +95,6 @@ void UtilityDialog::UpdateProgress() {
 void UtilityDialog::ShowAbout() {
     ShowAboutDialog(dialog_, IDD_UTILITY_ABOUT, dlg_.UtilityVersionLine(),
                     dlg_.FirmwareVersionLine());
-}
-
-INT_PTR CALLBACK UtilityDialog::DialogProc(HWND dialog, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<UtilityDialog*>(::GetWindowLongPtrA(dialog, DWLP_USER));
-    if (self == nullptr || self->dialog_ != dialog) {
-        return FALSE;  // still inside CreateDialogParam
-    }
-    LRESULT result = 0;
-    if (self->window_.HandleMessage(message, wParam, lParam, result)) {
-        ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, result);
-        return TRUE;
-    }
-    return self->OnMessage(message, wParam, lParam);
 }
 
 INT_PTR UtilityDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -38,7 +38,7 @@ class UtilityDialog {
     void ShowAbout();
 
   private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    friend INT_PTR CALLBACK RoutingDialogProc<UtilityDialog>(HWND, UINT, WPARAM, LPARAM);
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     UtilityDlg& dlg_;
